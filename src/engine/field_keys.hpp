@@ -1,0 +1,31 @@
+// A call's Python key objects, one per field name, made on first use and reused for every
+// record the call reads or writes.
+#pragma once
+
+#include <Python.h>
+
+#include <span>
+#include <vector>
+
+#include "engine/field_kind.hpp"
+#include "frame/convert.hpp"
+
+namespace sorvel::engine {
+
+class FieldKeys {
+public:
+    explicit FieldKeys(std::span<const FieldDescriptor> descriptors)
+        : descriptors_(descriptors), keys_(descriptors.size()) {}
+
+    PyObject* key(size_t position) {
+        frame::Ref& key = keys_[position];
+        if (!key) key = frame::new_str(descriptors_[position].name);
+        return key.get();
+    }
+
+private:
+    std::span<const FieldDescriptor> descriptors_;
+    std::vector<frame::Ref> keys_;
+};
+
+}  // namespace sorvel::engine

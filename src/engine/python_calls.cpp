@@ -1,0 +1,41 @@
+#include "engine/python_calls.hpp"
+
+#include "engine/python_names.hpp"
+#include "frame/error.hpp"
+
+namespace sorvel::engine {
+
+using frame::Ref;
+
+namespace {
+
+Ref checked(PyObject* result) {
+    if (result == nullptr) frame::throw_fetched();
+    return Ref::steal(result);
+}
+
+}  // namespace
+
+Ref import_module(const char* name) {
+    Ref module_name = checked(PyUnicode_FromString(name));
+    return checked(PyImport_Import(module_name.get()));
+}
+
+Ref call_str(PyObject* value) { return checked(PyObject_Str(value)); }
+
+Ref call_isoformat(PyObject* value) {
+    return checked(PyObject_CallMethodNoArgs(value, names::isoformat()));
+}
+
+Ref call_json_dumps(PyObject* value) {
+    Ref json = import_module("json");
+    return checked(PyObject_CallMethodOneArg(json.get(), names::dumps(), value));
+}
+
+Ref call_b64encode(PyObject* value) {
+    Ref base64 = import_module("base64");
+    Ref encoded = checked(PyObject_CallMethodOneArg(base64.get(), names::b64encode(), value));
+    return checked(PyObject_CallMethodOneArg(encoded.get(), names::decode(), names::ascii()));
+}
+
+}  // namespace sorvel::engine

@@ -1,0 +1,14 @@
+// Python names the engine looks up on every record, interned once per process.
+#pragma once
+
+#include <Python.h>
+
+namespace sorvel::engine::names {
+
+PyObject* isoformat();
+PyObject* dumps();
+PyObject* b64encode();
+PyObject* decode();
+PyObject* ascii();
+
+}  // namespace sorvel::engine::names

@@ -1,0 +1,80 @@
+// validate, serialize and version: one record through a compiled schema.
+#include "engine/field_keys.hpp"
+#include "engine/reader.hpp"
+#include "engine/serialization.hpp"
+#include "engine/validation.hpp"
+#include "frame/native_class.hpp"
+#include "native/functions.hpp"
+#include "native/record_api.hpp"
+#include "native/schema_class.hpp"
+
+namespace sorvel::native {
+
+using frame::Ref;
+
+std::vector<engine::FieldValue> read_record(PyObject* record, const engine::CompiledSchema& schema,
+                                            engine::FieldKeys& keys) {
+    std::vector<engine::FieldValue> values;
+    values.reserve(schema.descriptors.size());
+    for (size_t i = 0; i < schema.descriptors.size(); ++i) {
+        values.push_back(engine::read_field_value(record, schema.descriptors[i], keys.key(i)));
+    }
+    return values;
+}
+
+Ref serialize_record(PyObject* record, const engine::CompiledSchema& schema,
+                     engine::FieldKeys& keys) {
+    auto serialized =
+        engine::serialize_record_values(schema.descriptors, read_record(record, schema, keys),
+                                        schema.order);
+    if (!serialized) serialized.error().raise();
+    return engine::record_to_dict(serialized.value(), keys);
+}
+
+namespace {
+
+constexpr const char* kRecordParameters[] = {"data", "schema"};
+
+Ref validate(PyObject*, PyObject* const* slots) {
+    const auto& schema = frame::parameter("schema", [&] { return &as_schema(slots[1]); });
+    engine::FieldKeys keys(schema->descriptors);
+    std::vector<engine::ValidationPair> pairs;
+    pairs.reserve(schema->descriptors.size());
+    for (size_t i = 0; i < schema->descriptors.size(); ++i) {
+        const engine::FieldDescriptor& descriptor = schema->descriptors[i];
+        pairs.push_back({&descriptor, engine::read_field_value(slots[0], descriptor, keys.key(i))});
+    }
+    return engine::build_report(engine::validate_record_values(pairs));
+}
+
+Ref serialize(PyObject*, PyObject* const* slots) {
+    const auto& schema = frame::parameter("schema", [&] { return &as_schema(slots[1]); });
+    engine::FieldKeys keys(schema->descriptors);
+    return serialize_record(slots[0], *schema, keys);
+}
+
+Ref version(PyObject*) { return frame::new_str("1.0.1"); }
+
+constexpr frame::ArgumentSpec kValidate{"validate", nullptr, kRecordParameters, 0, 2, {}};
+constexpr frame::ArgumentSpec kSerialize{"serialize", nullptr, kRecordParameters, 0, 2, {}};
+
+}  // namespace
+
+PyMethodDef validate_def = {
+    "validate", frame::as_cfunction<frame::fastcall<kValidate, validate>>(),
+    METH_FASTCALL | METH_KEYWORDS,
+    "validate(data, schema)\n--\n\nValidates a Python dict or object against a schema.\n\n"
+    "Returns a dict with `is_valid`, `valid_count`, `error_count`, and `errors`."};
+
+PyMethodDef serialize_def = {
+    "serialize", frame::as_cfunction<frame::fastcall<kSerialize, serialize>>(),
+    METH_FASTCALL | METH_KEYWORDS,
+    "serialize(data, schema)\n--\n\nSerializes a Python dict or object using a precompiled "
+    "schema.\n\nAccepts either a dict (keys are field names) or any object with\nattributes "
+    "matching the schema field names.\n\nReturns a dict of serialized field values "
+    "(JSON-compatible)."};
+
+PyMethodDef version_def = {"version", &frame::noargs<version>, METH_NOARGS,
+                           "version()\n--\n\nReturns the sorvel-core version string."};
+
+}  // namespace sorvel::native
