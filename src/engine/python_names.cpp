@@ -13,6 +13,7 @@ PyObject* interned() {
 }
 
 constexpr char kIsoformat[] = "isoformat";
+constexpr char kDunderStr[] = "__str__";
 constexpr char kDumps[] = "dumps";
 constexpr char kB64encode[] = "b64encode";
 constexpr char kDecode[] = "decode";
@@ -21,6 +22,7 @@ constexpr char kAscii[] = "ascii";
 }  // namespace
 
 PyObject* isoformat() { return interned<kIsoformat>(); }
+PyObject* dunder_str() { return interned<kDunderStr>(); }
 PyObject* dumps() { return interned<kDumps>(); }
 PyObject* b64encode() { return interned<kB64encode>(); }
 PyObject* decode() { return interned<kDecode>(); }

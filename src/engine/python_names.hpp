@@ -6,6 +6,7 @@
 namespace sorvel::engine::names {
 
 PyObject* isoformat();
+PyObject* dunder_str();
 PyObject* dumps();
 PyObject* b64encode();
 PyObject* decode();

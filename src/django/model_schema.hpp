@@ -1,0 +1,23 @@
+// The Python class ModelSchema: a Django model's fields read once, at start-up.
+#pragma once
+
+#include <Python.h>
+
+#include <string>
+#include <vector>
+
+#include "django/field_type.hpp"
+
+namespace sorvel::django {
+
+struct ModelSchema {
+    std::vector<DjangoFieldDescriptor> descriptors;
+    std::string model_name;
+};
+
+PyTypeObject* model_schema_type();
+
+// The schema of a `schema` argument, or the frame's conversion error.
+const ModelSchema& as_model_schema(PyObject* object);
+
+}  // namespace sorvel::django

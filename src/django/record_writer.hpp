@@ -1,0 +1,36 @@
+// What one serialization call computes once for all its records: the engine's view of the
+// fields, the output order and the Python key objects.
+#pragma once
+
+#include <Python.h>
+
+#include <span>
+#include <vector>
+
+#include "django/field_type.hpp"
+#include "engine/field_keys.hpp"
+#include "engine/field_value.hpp"
+#include "frame/ref.hpp"
+
+namespace sorvel::django {
+
+class RecordWriter {
+public:
+    explicit RecordWriter(std::span<const DjangoFieldDescriptor> descriptors);
+    RecordWriter(const RecordWriter&) = delete;
+    RecordWriter& operator=(const RecordWriter&) = delete;
+
+    // The Python str of field `i`'s name, for lookups and output alike.
+    PyObject* key(size_t i) { return keys_.key(i); }
+
+    // One record's values (one per descriptor) as a new dict, keys in ascending name order. An
+    // engine error is reported for the record as a whole ("<batch>").
+    frame::Ref to_dict(std::vector<engine::FieldValue>&& values);
+
+private:
+    std::vector<engine::FieldDescriptor> core_;
+    std::vector<uint32_t> order_;
+    engine::FieldKeys keys_;
+};
+
+}  // namespace sorvel::django
