@@ -19,7 +19,14 @@ public:
 
     PyObject* key(size_t position) {
         frame::Ref& key = keys_[position];
-        if (!key) key = frame::new_str(descriptors_[position].name);
+        if (!key) {
+            // Interned, the key is usually the very object a dict or an instance __dict__ holds
+            // (Python interns attribute names and identifier-like literals), so lookups match
+            // by identity instead of comparing text.
+            PyObject* text = frame::new_str(descriptors_[position].name).release();
+            PyUnicode_InternInPlace(&text);
+            key = frame::Ref::steal(text);
+        }
         return key.get();
     }
 

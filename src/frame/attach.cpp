@@ -8,11 +8,10 @@
 #include "frame/ref.hpp"
 
 namespace sorvel::frame {
-namespace {
 
-// Initial-exec TLS: this counter is read on every reference release, and the general dynamic
-// model would cost a call each time. The few bytes fit the static TLS reserve of a dlopen.
 [[gnu::tls_model("initial-exec")]] thread_local int attach_count = 0;
+
+namespace {
 
 struct Pending {
     std::mutex mutex;
@@ -40,11 +39,7 @@ void release_pending() noexcept {
     for (PyObject* object : taken) Py_DECREF(object);
 }
 
-void release_reference(PyObject* object) noexcept {
-    if (attach_count > 0) {
-        Py_DECREF(object);
-        return;
-    }
+void defer_release(PyObject* object) noexcept {
     Pending& list = pending();
     std::lock_guard lock(list.mutex);
     list.objects.push_back(object);

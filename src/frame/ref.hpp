@@ -8,9 +8,22 @@
 
 namespace sorvel::frame {
 
-// Releases a reference now if this thread is attached to the interpreter, or queues it for the
-// next thread that enters the frame otherwise.
-void release_reference(PyObject* object) noexcept;
+// How many frame entries are active on this thread while it is attached to the interpreter.
+// Initial-exec TLS: it is read on every reference release, and the general dynamic model would
+// cost a call each time; the few bytes fit the static TLS reserve of a dlopen.
+[[gnu::tls_model("initial-exec")]] extern thread_local int attach_count;
+
+// Queues a reference dropped by a thread that is not attached, for the next thread that enters.
+[[gnu::noinline]] void defer_release(PyObject* object) noexcept;
+
+// Releases a reference now if this thread is attached to the interpreter, else defers it.
+inline void release_reference(PyObject* object) noexcept {
+    if (attach_count > 0) [[likely]] {
+        Py_DECREF(object);
+    } else {
+        defer_release(object);
+    }
+}
 
 class Ref {
 public:
