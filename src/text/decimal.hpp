@@ -1,0 +1,57 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "text/result.hpp"
+
+namespace sorvel::text {
+
+__extension__ typedef unsigned __int128 u128;
+
+// A fixed-point decimal: value = (negative ? -1 : 1) * mantissa / 10^scale. The mantissa stays
+// below 2^96 and the scale within 0..28, so every value fits the 96-bit decimal model used across
+// the library. Trailing zeros are significant: 1.50 is {150, 2}, not {15, 1}.
+struct Decimal {
+    u128 mantissa = 0;
+    uint8_t scale = 0;
+    bool negative = false;
+};
+
+inline constexpr uint8_t kMaxDecimalScale = 28;
+inline constexpr u128 kDecimalMantissaLimit = u128{1} << 96;  // first value that does not fit
+
+enum class DecimalError {
+    Empty,
+    TwoDecimalPoints,
+    LeadingUnderscore,
+    UnknownCharacter,
+    NoDigits,
+    TooManyDigits,
+    MantissaOverflow,
+};
+
+std::string_view describe(DecimalError error);
+
+// Reads "[+-]digits[.digits]" with "_" separators after the first digit. Fraction digits beyond
+// what the 96-bit mantissa or scale 28 can hold are rounded half-up into the last kept digit.
+Result<Decimal, DecimalError> parse_decimal(std::string_view text);
+
+// Number of decimal digits in the mantissa; zero counts as one digit.
+int digit_count(const Decimal& value);
+
+// Plain positional text ("-0.05", "1.50", "100"), never exponent form.
+void append_decimal(std::string& out, const Decimal& value);
+
+struct DecimalDigits {
+    uint64_t digits;
+    uint64_t places;
+};
+
+// Counts significant digits and decimal places of any decimal-looking text, including the
+// exponent forms "1E+2" and "1E-8" that str() of a Python Decimal produces. Never fails: an
+// unreadable exponent counts as 0 and any other character counts as a digit.
+DecimalDigits count_decimal_text(std::string_view text);
+
+}  // namespace sorvel::text
