@@ -19,10 +19,12 @@ void dump(std::string& out, const JsonValue& value) {
             out += std::get<bool>(value.v) ? "true" : "false";
             break;
         case 2:
-            out += "u" + std::to_string(std::get<uint64_t>(value.v));
+            out += 'u';
+            out += std::to_string(std::get<uint64_t>(value.v));
             break;
         case 3:
-            out += "i" + std::to_string(std::get<int64_t>(value.v));
+            out += 'i';
+            out += std::to_string(std::get<int64_t>(value.v));
             break;
         case 4:
             out += "d";
