@@ -25,7 +25,24 @@ uint8_t as_byte(PyObject* item) {
     return uint8_t(value);
 }
 
-std::string_view describe_time(text::TimeParseError error) { return text::describe(error); }
+std::string detail(const std::string& error) { return error; }
+template <class Error>
+std::string detail(Error error) {
+    return std::string(text::describe(error));
+}
+
+// Parses the text form a Python call gave (`text`, which must be a str); a text that does not
+// parse is a type mismatch of the field's kind.
+template <class Parse>
+FieldValue parse_text(const FieldDescriptor& descriptor, Ref text, Parse parse,
+                      std::string_view prefix) {
+    auto parsed = parse(frame::as_text(text.get()));
+    if (!parsed) {
+        mismatch(descriptor, kind_name(descriptor.kind),
+                 std::string(prefix) + detail(parsed.error()));
+    }
+    return FieldValue(parsed.take());
+}
 
 }  // namespace
 
@@ -51,55 +68,24 @@ FieldValue convert_field_value(PyObject* value, const FieldDescriptor& descripto
             return frame::as_double(value);
         case kind_index<BoolKind>:
             return frame::as_bool(value);
-        case kind_index<DecimalKind>: {
-            Ref text = call_str(value);
-            auto parsed = text::parse_decimal(frame::as_text(text.get()));
-            if (!parsed) {
-                mismatch(descriptor, "Decimal",
-                         "invalid decimal string: " + std::string(text::describe(parsed.error())));
-            }
-            return parsed.value();
-        }
-        case kind_index<DateTimeKind>: {
-            Ref text = call_isoformat(value);
-            auto parsed = text::parse_datetime_engine(frame::as_text(text.get()));
-            if (!parsed) {
-                mismatch(descriptor, "datetime",
-                         "could not parse: " + std::string(describe_time(parsed.error())));
-            }
-            return parsed.value();
-        }
-        case kind_index<DateKind>: {
-            Ref text = call_isoformat(value);
-            auto parsed = text::parse_date_pattern(frame::as_text(text.get()));
-            if (!parsed) {
-                mismatch(descriptor, "date",
-                         "could not parse: " + std::string(describe_time(parsed.error())));
-            }
-            return parsed.value();
-        }
-        case kind_index<TimeKind>: {
-            Ref text = call_isoformat(value);
-            auto parsed = text::parse_time_pattern(frame::as_text(text.get()));
-            if (!parsed) {
-                mismatch(descriptor, "time",
-                         "could not parse: " + std::string(describe_time(parsed.error())));
-            }
-            return parsed.value();
-        }
-        case kind_index<UuidKind>: {
-            Ref text = call_str(value);
-            auto parsed = text::parse_uuid(frame::as_text(text.get()));
-            if (!parsed) mismatch(descriptor, "UUID", "invalid UUID: " + parsed.error());
-            return parsed.value();
-        }
+        case kind_index<DecimalKind>:
+            return parse_text(descriptor, call_str(value), text::parse_decimal,
+                              "invalid decimal string: ");
+        case kind_index<DateTimeKind>:
+            return parse_text(descriptor, call_isoformat(value), text::parse_datetime_engine,
+                              "could not parse: ");
+        case kind_index<DateKind>:
+            return parse_text(descriptor, call_isoformat(value), text::parse_date_pattern,
+                              "could not parse: ");
+        case kind_index<TimeKind>:
+            return parse_text(descriptor, call_isoformat(value), text::parse_time_pattern,
+                              "could not parse: ");
+        case kind_index<UuidKind>:
+            return parse_text(descriptor, call_str(value), text::parse_uuid, "invalid UUID: ");
         case kind_index<ListKind>:
-        case kind_index<DictKind>: {
-            Ref text = call_json_dumps(value);
-            auto parsed = text::parse_json(frame::as_text(text.get()));
-            if (!parsed) mismatch(descriptor, kind_name(descriptor.kind), "invalid JSON: " + parsed.error());
-            return parsed.take();
-        }
+        case kind_index<DictKind>:
+            return parse_text(descriptor, call_json_dumps(value), text::parse_json,
+                              "invalid JSON: ");
         default:  // BytesKind
             return read_bytes(value);
     }
