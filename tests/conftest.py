@@ -44,8 +44,8 @@ def panic_exception(frametest_panic_exception):
 
     It is not exported, and the library cannot be made to fault on request, so make it fetch an
     ordinary error (which creates the class on first need) and find the class among the
-    interpreter's objects. It is the class of _frametest's faults too when the frame's
-    process-wide objects are shared by both libraries.
+    interpreter's objects. (_frametest links its own copy of the frame, so its faults raise a
+    class of their own.)
     """
     import _native
 

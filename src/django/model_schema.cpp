@@ -88,7 +88,7 @@ PyType_Slot kSlots[] = {
     {Py_tp_doc, const_cast<char*>(kDoc)},
     {0, nullptr}};
 
-PyType_Spec kTypeSpec{"ModelSchema", int(sizeof(frame::Instance<ModelSchema>)), 0,
+PyType_Spec kTypeSpec{"builtins.ModelSchema", int(sizeof(frame::Instance<ModelSchema>)), 0,
                       Py_TPFLAGS_DEFAULT, kSlots};
 
 frame::Once<PyTypeObject*> type_cell;

@@ -44,7 +44,7 @@ std::string name_list(const std::vector<std::string>& names) {
     const size_t most = spec.positional.size();
     std::string text = " takes ";
     if (spec.required_positional < most) {
-        text += std::to_string(spec.required_positional) + " to ";
+        text += "from " + std::to_string(spec.required_positional) + " to ";
     }
     text += std::to_string(most) + " positional arguments but " + std::to_string(given);
     text += given == 1 ? " was given" : " were given";

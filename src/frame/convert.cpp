@@ -26,9 +26,21 @@ std::string_view as_text(PyObject* object) {
 
 namespace {
 
+// NumPy's boolean scalar type, "bool_" (NumPy 1) or "bool" (NumPy 2) in module "numpy", judged
+// by the type's names so that NumPy need not be imported.
 bool is_numpy_bool(PyTypeObject* type) {
-    const char* name = type->tp_name;  // "numpy.bool" / "numpy.bool_" for heap or static types
-    return std::strcmp(name, "numpy.bool_") == 0 || std::strcmp(name, "numpy.bool") == 0;
+    Ref module = Ref::steal(PyType_GetModuleName(type));
+    if (!module || PyUnicode_Check(module.get()) == 0 ||
+        PyUnicode_EqualToUTF8(module.get(), "numpy") != 1) {
+        discard_error();
+        return false;
+    }
+    Ref name = Ref::steal(PyType_GetName(type));
+    const bool named = name && PyUnicode_Check(name.get()) &&
+                       (PyUnicode_EqualToUTF8(name.get(), "bool_") == 1 ||
+                        PyUnicode_EqualToUTF8(name.get(), "bool") == 1);
+    if (!name) discard_error();
+    return named;
 }
 
 }  // namespace

@@ -1,8 +1,14 @@
 #include "frame/native_class.hpp"
 
+#include <cstring>
 #include <string>
 
 namespace sorvel::frame {
+
+const char* class_name(const char* dotted) {
+    const char* dot = std::strrchr(dotted, '.');
+    return dot != nullptr ? dot + 1 : dotted;
+}
 
 PyTypeObject* class_type(Once<PyTypeObject*>& cell, PyType_Spec& spec) {
     return cell.get([&spec] {
@@ -11,16 +17,9 @@ PyTypeObject* class_type(Once<PyTypeObject*>& cell, PyType_Spec& spec) {
             PythonError cause = PythonError::fetch();
             PythonError error(PyExc_RuntimeError,
                               std::string("An error occurred while initializing class ") +
-                                  spec.name);
+                                  class_name(spec.name));
             PyException_SetCause(error.instance(), Ref::borrow(cause.instance()).release());
             throw error;
-        }
-        // A spec name without a module part leaves __module__ unset on a heap type; the
-        // classes read as built-ins, like the interpreter's own types.
-        Ref module = Ref::steal(must(PyUnicode_FromString("builtins")));
-        if (PyObject_SetAttrString(type, "__module__", module.get()) < 0) {
-            PyErr_WriteUnraisable(type);
-            fault("could not set __module__ of a native class");
         }
         return reinterpret_cast<PyTypeObject*>(type);
     });

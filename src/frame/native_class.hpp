@@ -26,6 +26,10 @@ const T& payload_of(PyObject* self) {
     return reinterpret_cast<Instance<T>*>(self)->payload;
 }
 
+// The bare class name of a spec name. Specs name their classes "builtins.<Class>": the classes
+// read as built-ins (__module__ "builtins"), and a name without a module part is deprecated.
+const char* class_name(const char* dotted);
+
 // The class's type object, created from `spec` on first use; a failure is RuntimeError
 // "An error occurred while initializing class <Class>" caused by the interpreter's error.
 PyTypeObject* class_type(Once<PyTypeObject*>& cell, PyType_Spec& spec);
@@ -33,7 +37,7 @@ PyTypeObject* class_type(Once<PyTypeObject*>& cell, PyType_Spec& spec);
 // The payload of an instance of `type` (or a subtype), else the frame's conversion error.
 template <class T>
 const T& as_instance(PyObject* object, PyTypeObject* type) {
-    if (!PyObject_TypeCheck(object, type)) throw_not_instance(object, type->tp_name);
+    if (!PyObject_TypeCheck(object, type)) throw_not_instance(object, class_name(type->tp_name));
     return payload_of<T>(object);
 }
 

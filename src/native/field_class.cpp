@@ -174,7 +174,7 @@ PyType_Slot kSlots[] = {
     {Py_tp_doc, const_cast<char*>(kDoc)},
     {0, nullptr}};
 
-PyType_Spec kTypeSpec{"Field", int(sizeof(frame::Instance<FieldDefinition>)), 0,
+PyType_Spec kTypeSpec{"builtins.Field", int(sizeof(frame::Instance<FieldDefinition>)), 0,
                       Py_TPFLAGS_DEFAULT, kSlots};
 
 frame::Once<PyTypeObject*> type_cell;

@@ -68,7 +68,7 @@ PyType_Slot kSlots[] = {
     {Py_tp_doc, const_cast<char*>(kDoc)},
     {0, nullptr}};
 
-PyType_Spec kTypeSpec{"Schema", int(sizeof(frame::Instance<engine::CompiledSchema>)), 0,
+PyType_Spec kTypeSpec{"builtins.Schema", int(sizeof(frame::Instance<engine::CompiledSchema>)), 0,
                       Py_TPFLAGS_DEFAULT, kSlots};
 
 frame::Once<PyTypeObject*> type_cell;
