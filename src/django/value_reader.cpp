@@ -1,6 +1,7 @@
 #include "django/value_reader.hpp"
 
 #include "django/django_error.hpp"
+#include "engine/exact_values.hpp"
 #include "engine/python_calls.hpp"
 #include "engine/python_names.hpp"
 #include "engine/reader.hpp"
@@ -107,18 +108,22 @@ engine::FieldValue read_django_value(PyObject* value, const DjangoFieldDescripto
             return parsed.value();
         }
         case T::DateField: {
+            if (auto exact = engine::exact_date(value)) return *exact;
             const std::string text = method_text(value, engine::names::isoformat(), "date");
             return parsed_or_fail(text::parse_iso_date(text), d, text, "date");
         }
         case T::TimeField: {
+            if (auto exact = engine::exact_time(value)) return *exact;
             const std::string text = method_text(value, engine::names::isoformat(), "time");
             return parsed_or_fail(text::parse_iso_time(text), d, text, "time");
         }
         case T::DateTimeField: {
+            if (auto exact = engine::exact_datetime(value)) return *exact;
             const std::string text = method_text(value, engine::names::isoformat(), "datetime");
             return parsed_or_fail(text::parse_iso_datetime(text), d, text, "datetime");
         }
         case T::UUIDField: {
+            if (auto exact = engine::exact_uuid(value)) return *exact;
             const std::string text = method_text(value, engine::names::dunder_str(), "UUID");
             auto parsed = text::parse_uuid(text);
             if (!parsed) DjangoError::serialization(d.name, "cannot parse '" + text + "' as UUID");

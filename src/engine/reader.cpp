@@ -1,6 +1,7 @@
 #include "engine/reader.hpp"
 
 #include "engine/engine_error.hpp"
+#include "engine/exact_values.hpp"
 #include "engine/python_calls.hpp"
 #include "frame/convert.hpp"
 
@@ -72,15 +73,19 @@ FieldValue convert_field_value(PyObject* value, const FieldDescriptor& descripto
             return parse_text(descriptor, call_str(value), text::parse_decimal,
                               "invalid decimal string: ");
         case kind_index<DateTimeKind>:
+            if (auto exact = exact_datetime(value)) return *exact;
             return parse_text(descriptor, call_isoformat(value), text::parse_datetime_engine,
                               "could not parse: ");
         case kind_index<DateKind>:
+            if (auto exact = exact_date(value)) return *exact;
             return parse_text(descriptor, call_isoformat(value), text::parse_date_pattern,
                               "could not parse: ");
         case kind_index<TimeKind>:
+            if (auto exact = exact_time(value)) return *exact;
             return parse_text(descriptor, call_isoformat(value), text::parse_time_pattern,
                               "could not parse: ");
         case kind_index<UuidKind>:
+            if (auto exact = exact_uuid(value)) return *exact;
             return parse_text(descriptor, call_str(value), text::parse_uuid, "invalid UUID: ");
         case kind_index<ListKind>:
         case kind_index<DictKind>:

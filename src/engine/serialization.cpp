@@ -3,6 +3,7 @@
 #include <cmath>
 #include <limits>
 
+#include "engine/exact_values.hpp"
 #include "engine/python_calls.hpp"
 #include "frame/convert.hpp"
 #include "text/base64.hpp"
@@ -144,11 +145,14 @@ Ref record_to_dict(const SerializedRecord& record, FieldKeys& keys) {
 Ref convert_python_value(const FieldDescriptor& descriptor, PyObject* value) {
     switch (descriptor.kind.index()) {
         case kind_index<DecimalKind>:
+            return call_str(value);
         case kind_index<UuidKind>:
+            if (auto text = exact_uuid_text(value)) return frame::new_str(*text);
             return call_str(value);
         case kind_index<DateTimeKind>:
         case kind_index<DateKind>:
         case kind_index<TimeKind>:
+            if (auto text = exact_isoformat(value)) return frame::new_str(*text);
             return call_isoformat(value);
         case kind_index<BytesKind>:
             return call_b64encode(value);

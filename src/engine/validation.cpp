@@ -2,6 +2,7 @@
 
 #include <unordered_set>
 
+#include "engine/exact_values.hpp"
 #include "engine/python_names.hpp"
 #include "frame/convert.hpp"
 #include "frame/pool.hpp"
@@ -135,6 +136,21 @@ bool passes(Test&& test) {
     return false;
 }
 
+// The UTF-8 text of str(value), kept alive by `holder`; nothing when str() fails or gives no
+// str.
+std::optional<std::string_view> str_text(PyObject* value, Ref& holder) {
+    const char* data = nullptr;
+    Py_ssize_t size = 0;
+    if (!passes([&] {
+            holder = Ref::steal(PyObject_Str(value));
+            return holder && PyUnicode_Check(holder.get()) &&
+                   (data = PyUnicode_AsUTF8AndSize(holder.get(), &size)) != nullptr;
+        })) {
+        return std::nullopt;
+    }
+    return std::string_view(data, size_t(size));
+}
+
 }  // namespace
 
 FieldError required_error(const FieldDescriptor& descriptor) {
@@ -236,34 +252,28 @@ void validate_dict_value(const FieldDescriptor& d, PyObject* value,
             } else if constexpr (std::is_same_v<K, BoolKind>) {
                 if (!PyBool_Check(value)) errors.push_back(wrong_type(d));
             } else if constexpr (std::is_same_v<K, DecimalKind>) {
-                Ref text = Ref::steal(PyObject_Str(value));
-                const char* data = nullptr;
-                Py_ssize_t size = 0;
-                if (passes([&] {
-                        return text && PyUnicode_Check(text.get()) &&
-                               (data = PyUnicode_AsUTF8AndSize(text.get(), &size)) != nullptr;
-                    })) {
-                    auto counted = text::count_decimal_text(std::string_view(data, size_t(size)));
+                Ref holder;
+                if (const auto text = str_text(value, holder)) {
+                    const auto counted = text::count_decimal_text(*text);
                     check_digits(d, kind, counted.digits, counted.places, errors);
                 } else {
                     errors.push_back(wrong_type(d));
                 }
             } else if constexpr (std::is_same_v<K, DateTimeKind> || std::is_same_v<K, DateKind> ||
                                  std::is_same_v<K, TimeKind>) {
-                if (!passes([&] { return bool(Ref::steal(PyObject_CallMethodNoArgs(value, names::isoformat()))); })) {
+                const bool exact = std::is_same_v<K, DateTimeKind> ? bool(exact_datetime(value))
+                                   : std::is_same_v<K, DateKind>   ? bool(exact_date(value))
+                                                                   : bool(exact_time(value));
+                if (!exact && !passes([&] {
+                        return bool(Ref::steal(PyObject_CallMethodNoArgs(value, names::isoformat())));
+                    })) {
                     errors.push_back(wrong_type(d));
                 }
             } else if constexpr (std::is_same_v<K, UuidKind>) {
-                Ref text = Ref::steal(PyObject_Str(value));
-                const char* data = nullptr;
-                Py_ssize_t size = 0;
-                const bool readable = passes([&] {
-                    return text && PyUnicode_Check(text.get()) &&
-                           (data = PyUnicode_AsUTF8AndSize(text.get(), &size)) != nullptr;
-                });
-                if (!readable || !text::parse_uuid(std::string_view(data, size_t(size)))) {
-                    errors.push_back(wrong_type(d));
-                }
+                if (exact_uuid(value)) return;
+                Ref holder;
+                const auto text = str_text(value, holder);
+                if (!text || !text::parse_uuid(*text)) errors.push_back(wrong_type(d));
             } else if constexpr (std::is_same_v<K, ListKind>) {
                 if (!PyList_Check(value)) errors.push_back(error(d, "Expected a list.", "invalid"));
             } else if constexpr (std::is_same_v<K, DictKind>) {

@@ -63,7 +63,7 @@ std::vector<T> as_vector(PyObject* object, ConvertItem&& convert_item) {
     if (PyUnicode_Check(object)) throw_type_error("Can't extract `str` to `Vec`");
     if (!PySequence_Check(object)) throw_not_instance(object, "Sequence");
     const Py_ssize_t hint = PySequence_Size(object);
-    if (hint < 0) PyErr_Clear();
+    if (hint < 0) discard_error();
     std::vector<T> items;
     if (hint > 0) items.reserve(size_t(hint));
     Ref iterator = Ref::steal(PyObject_GetIter(object));
