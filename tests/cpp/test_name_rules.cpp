@@ -75,7 +75,7 @@ const NameCase kNames[] = {
     {repeat("李", 119) + " ", faults(false, false, false, false)},
     // The scan goes on after the length limit and after the first fault.
     {repeat("a", 130) + " 1", faults(true, false, true, false)},
-    {"'" + repeat("a", 125) + " 7", faults(true, false, true, true)},
+    {std::string("'").append(repeat("a", 125)).append(" 7"), faults(true, false, true, true)},
     // Malformed UTF-8 is never a letter, and bytes after it are still examined.
     {"Jane \x80", faults(false, false, false, true)},
     {"Jane \xC3", faults(false, false, false, true)},        // truncated two-byte sequence
