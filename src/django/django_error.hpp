@@ -7,7 +7,7 @@
 namespace sorvel::django {
 
 class DjangoError {
-public:
+  public:
     [[noreturn]] static void serialization(const std::string& field, const std::string& message);
     [[noreturn]] static void type_conversion(const std::string& expected, const std::string& got);
     [[noreturn]] static void null_not_allowed(const std::string& field);

@@ -14,16 +14,28 @@
 namespace sorvel::django {
 
 enum class DjangoFieldType : uint8_t {
-    CharField, TextField, IntegerField, BigIntegerField, FloatField, DecimalField, BooleanField,
-    DateField, TimeField, DateTimeField, UUIDField, JSONField, BinaryField, EmailField, URLField,
+    CharField,
+    TextField,
+    IntegerField,
+    BigIntegerField,
+    FloatField,
+    DecimalField,
+    BooleanField,
+    DateField,
+    TimeField,
+    DateTimeField,
+    UUIDField,
+    JSONField,
+    BinaryField,
+    EmailField,
+    URLField,
     SlugField,
 };
 
 inline constexpr std::string_view kTypeNames[] = {
-    "CharField",    "TextField",     "IntegerField", "BigIntegerField", "FloatField",
-    "DecimalField", "BooleanField",  "DateField",    "TimeField",       "DateTimeField",
-    "UUIDField",    "JSONField",     "BinaryField",  "EmailField",      "URLField",
-    "SlugField"};
+    "CharField",    "TextField",  "IntegerField", "BigIntegerField", "FloatField", "DecimalField",
+    "BooleanField", "DateField",  "TimeField",    "DateTimeField",   "UUIDField",  "JSONField",
+    "BinaryField",  "EmailField", "URLField",     "SlugField"};
 
 inline std::string_view type_name(DjangoFieldType type) { return kTypeNames[size_t(type)]; }
 

@@ -121,11 +121,11 @@ std::optional<DjangoFieldDescriptor> read_field(PyObject* field) {
     const auto internal_type = lenient(
         [&] { return std::string(frame::as_text(call_method(field, "get_internal_type").get())); });
     const auto type = model_type(internal_type.value_or(""));
-    d.nullable = lenient([&] { return frame::as_bool(get_attribute(field, "null").get()); })
-                     .value_or(false);
-    d.has_default =
-        lenient([&] { return frame::as_bool(call_method(field, "has_default").get()); })
-            .value_or(false);
+    d.nullable =
+        lenient([&] { return frame::as_bool(get_attribute(field, "null").get()); }).value_or(false);
+    d.has_default = lenient([&] {
+                        return frame::as_bool(call_method(field, "has_default").get());
+                    }).value_or(false);
     if (!type) return std::nullopt;
     d.type = *type;
     read_payload(field, d);
@@ -148,7 +148,8 @@ std::vector<DjangoFieldDescriptor> read_model_fields(PyObject* model_class) {
     }
     std::vector<Ref> items;
     try {
-        items = frame::as_vector<Ref>(fields.get(), [](PyObject* item) { return Ref::borrow(item); });
+        items =
+            frame::as_vector<Ref>(fields.get(), [](PyObject* item) { return Ref::borrow(item); });
     } catch (PythonError& error) {
         DjangoError::python("cannot iterate _meta.get_fields(): " + frame::error_text(error));
     }

@@ -44,11 +44,14 @@ Ref model_name_str(PyObject* self) { return frame::new_str(self_schema(self).mod
 Ref field_names_list(PyObject* self) {
     const ModelSchema& schema = self_schema(self);
     frame::ListFiller names(Py_ssize_t(schema.descriptors.size()));
-    for (const auto& d : schema.descriptors) names.push(frame::new_str(d.name));
+    for (const auto& d : schema.descriptors)
+        names.push(frame::new_str(d.name));
     return names.finish();
 }
 
-Ref to_descriptor_list(PyObject* self) { return descriptors_to_dicts(self_schema(self).descriptors); }
+Ref to_descriptor_list(PyObject* self) {
+    return descriptors_to_dicts(self_schema(self).descriptors);
+}
 
 PyMethodDef kMethods[] = {
     {"to_descriptor_list", &frame::noargs<to_descriptor_list>, METH_NOARGS,
@@ -56,12 +59,11 @@ PyMethodDef kMethods[] = {
      "with existing APIs)."},
     {nullptr, nullptr, 0, nullptr}};
 
-PyGetSetDef kProperties[] = {
-    {"model_name_str", &frame::getter<model_name_str>, nullptr, "Returns the model class name.",
-     nullptr},
-    {"field_names_list", &frame::getter<field_names_list>, nullptr,
-     "Returns the list of field names in this schema.", nullptr},
-    {nullptr, nullptr, nullptr, nullptr, nullptr}};
+PyGetSetDef kProperties[] = {{"model_name_str", &frame::getter<model_name_str>, nullptr,
+                              "Returns the model class name.", nullptr},
+                             {"field_names_list", &frame::getter<field_names_list>, nullptr,
+                              "Returns the list of field names in this schema.", nullptr},
+                             {nullptr, nullptr, nullptr, nullptr, nullptr}};
 
 constexpr const char* kDoc =
     "ModelSchema(model_class)\n"
@@ -108,7 +110,8 @@ const ModelSchema& as_model_schema(PyObject* object) {
 }
 
 PyMethodDef extract_model_fields_def = {
-    "extract_model_fields", frame::as_cfunction<frame::fastcall<kExtractSpec, extract_model_fields>>(),
+    "extract_model_fields",
+    frame::as_cfunction<frame::fastcall<kExtractSpec, extract_model_fields>>(),
     METH_FASTCALL | METH_KEYWORDS,
     "extract_model_fields(model_class)\n--\n\nExtracts field descriptors from a Django model "
     "class.\n\nReturns a list of dicts. For repeated use, prefer `ModelSchema(model_class)`\n"

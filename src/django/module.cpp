@@ -1,7 +1,7 @@
 // Module sorvel_django: the Django integration, served by the same library as _native.
+#include "frame/module.hpp"
 #include "django/functions.hpp"
 #include "django/model_schema.hpp"
-#include "frame/module.hpp"
 #include "frame/module_def.hpp"
 
 namespace sorvel::django {
@@ -10,10 +10,10 @@ namespace {
 PyTypeObject* (*const kClasses[])() = {model_schema_type};
 
 // The order of __all__.
-PyMethodDef* const kFunctions[] = {
-    &serialize_instance_def, &serialize_batch_def,      &serialize_values_list_def,
-    &validate_instance_def,  &extract_model_fields_def, &serialize_fields_def,
-    &validate_fields_def,    &version_def};
+PyMethodDef* const kFunctions[] = {&serialize_instance_def,    &serialize_batch_def,
+                                   &serialize_values_list_def, &validate_instance_def,
+                                   &extract_model_fields_def,  &serialize_fields_def,
+                                   &validate_fields_def,       &version_def};
 
 int exec(PyObject* module) { return frame::exec_module(module, {kClasses, kFunctions}); }
 

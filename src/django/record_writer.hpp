@@ -15,7 +15,7 @@
 namespace sorvel::django {
 
 class RecordWriter {
-public:
+  public:
     explicit RecordWriter(std::span<const DjangoFieldDescriptor> descriptors);
     RecordWriter(const RecordWriter&) = delete;
     RecordWriter& operator=(const RecordWriter&) = delete;
@@ -27,7 +27,7 @@ public:
     // engine error is reported for the record as a whole ("<batch>").
     frame::Ref to_dict(std::vector<engine::FieldValue>&& values);
 
-private:
+  private:
     std::vector<engine::FieldDescriptor> core_;
     std::vector<uint32_t> order_;
     engine::FieldKeys keys_;

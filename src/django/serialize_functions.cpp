@@ -69,7 +69,8 @@ Ref serialize_values_list(PyObject*, PyObject* const* slots) {
     RecordWriter writer(descriptors);
     std::vector<Ref> indices;
     indices.reserve(descriptors.size());
-    for (size_t i = 0; i < descriptors.size(); ++i) indices.push_back(frame::new_size(Py_ssize_t(i)));
+    for (size_t i = 0; i < descriptors.size(); ++i)
+        indices.push_back(frame::new_size(Py_ssize_t(i)));
     return map_list(rows, [&](PyObject* row) {
         std::vector<engine::FieldValue> values;
         values.reserve(descriptors.size());
@@ -149,8 +150,8 @@ PyMethodDef serialize_batch_def = {
     "one per instance."};
 
 PyMethodDef serialize_values_list_def = {
-    "serialize_values_list", frame::as_cfunction<frame::fastcall<kRowsSpec, serialize_values_list>>(),
-    kFast,
+    "serialize_values_list",
+    frame::as_cfunction<frame::fastcall<kRowsSpec, serialize_values_list>>(), kFast,
     "serialize_values_list(rows, schema)\n--\n\n"
     "Serializes a QuerySet.values_list() result using a precompiled schema.\n"
     "\n"

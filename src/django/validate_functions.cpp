@@ -18,7 +18,8 @@ Ref validate_record(std::span<const DjangoFieldDescriptor> descriptors, Read&& r
     const std::vector<engine::FieldDescriptor> core = descriptors_to_core(descriptors);
     std::vector<engine::ValidationPair> pairs;
     pairs.reserve(core.size());
-    for (size_t i = 0; i < core.size(); ++i) pairs.push_back({&core[i], read(i)});
+    for (size_t i = 0; i < core.size(); ++i)
+        pairs.push_back({&core[i], read(i)});
     return engine::build_report(engine::validate_record_values(pairs));
 }
 

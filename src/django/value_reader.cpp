@@ -102,9 +102,11 @@ engine::FieldValue read_django_value(PyObject* value, const DjangoFieldDescripto
         case T::BooleanField:
             return converted(value, "bool", [&] { return frame::as_bool(value); });
         case T::DecimalField: {
-            const std::string text = method_text(value, engine::names::dunder_str(), "Decimal (via str)");
+            const std::string text =
+                method_text(value, engine::names::dunder_str(), "Decimal (via str)");
             auto parsed = text::parse_decimal(text);
-            if (!parsed) DjangoError::serialization(d.name, "cannot parse '" + text + "' as Decimal");
+            if (!parsed)
+                DjangoError::serialization(d.name, "cannot parse '" + text + "' as Decimal");
             return parsed.value();
         }
         case T::DateField: {

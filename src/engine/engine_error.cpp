@@ -14,8 +14,8 @@ EngineError EngineError::required_null(std::string field) {
 }
 
 EngineError EngineError::type_mismatch(std::string field, std::string expected, std::string got) {
-    return EngineError(Kind::TypeMismatch,
-                       "type error on field '" + field + "': expected " + expected + ", got " + got);
+    return EngineError(Kind::TypeMismatch, "type error on field '" + field + "': expected " +
+                                               expected + ", got " + got);
 }
 
 EngineError EngineError::schema(std::string message) {

@@ -7,7 +7,7 @@
 namespace sorvel::engine {
 
 class EngineError {
-public:
+  public:
     enum class Kind { Serialization, RequiredNull, TypeMismatch, Schema };
 
     static EngineError serialization(std::string field, std::string message);
@@ -21,7 +21,7 @@ public:
     // Throws the frame's error of the mapped exception type.
     [[noreturn]] void raise() const;
 
-private:
+  private:
     EngineError(Kind kind, std::string display) : kind_(kind), display_(std::move(display)) {}
     Kind kind_;
     std::string display_;

@@ -83,8 +83,10 @@ void append_digits(std::string& out, int64_t value, int width) {
         digits[count++] = char('0' + value % 10);
         value /= 10;
     } while (value > 0);
-    for (int pad = count; pad < width; ++pad) out.push_back('0');
-    while (count > 0) out.push_back(digits[--count]);
+    for (int pad = count; pad < width; ++pad)
+        out.push_back('0');
+    while (count > 0)
+        out.push_back(digits[--count]);
 }
 
 // HH:MM:SS[.ffffff], as Python writes a time of day.
@@ -157,8 +159,8 @@ std::optional<text::DateTime> exact_datetime(PyObject* value) {
                           time_of(value)};
     if (*offset == 0) return result;
     const int64_t minutes_of_day = int64_t(result.time.hour) * 60 + result.time.minute - *offset;
-    const int64_t day_shift = minutes_of_day >= 0 ? minutes_of_day / 1440
-                                                  : -((-minutes_of_day + 1439) / 1440);
+    const int64_t day_shift =
+        minutes_of_day >= 0 ? minutes_of_day / 1440 : -((-minutes_of_day + 1439) / 1440);
     const int64_t minutes = minutes_of_day - day_shift * 1440;
     result.time.hour = uint8_t(minutes / 60);
     result.time.minute = uint8_t(minutes % 60);
@@ -176,17 +178,17 @@ std::optional<text::Uuid> exact_uuid(PyObject* value) {
         return std::nullopt;
     }
     static frame::Once<PyObject*> int_name;
-    Ref number = Ref::steal(PyObject_GetAttr(
-        value, int_name.get([] { return PyUnicode_InternFromString("int"); })));
+    Ref number = Ref::steal(
+        PyObject_GetAttr(value, int_name.get([] { return PyUnicode_InternFromString("int"); })));
     if (!number || !PyLong_Check(number.get())) {
         frame::discard_error();
         return std::nullopt;
     }
     text::Uuid uuid;
-    const Py_ssize_t written = PyLong_AsNativeBytes(
-        number.get(), uuid.bytes.data(), Py_ssize_t(uuid.bytes.size()),
-        Py_ASNATIVEBYTES_BIG_ENDIAN | Py_ASNATIVEBYTES_UNSIGNED_BUFFER |
-            Py_ASNATIVEBYTES_REJECT_NEGATIVE);
+    const Py_ssize_t written =
+        PyLong_AsNativeBytes(number.get(), uuid.bytes.data(), Py_ssize_t(uuid.bytes.size()),
+                             Py_ASNATIVEBYTES_BIG_ENDIAN | Py_ASNATIVEBYTES_UNSIGNED_BUFFER |
+                                 Py_ASNATIVEBYTES_REJECT_NEGATIVE);
     if (written < 0 || written > Py_ssize_t(uuid.bytes.size())) {
         frame::discard_error();
         return std::nullopt;

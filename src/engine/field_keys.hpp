@@ -13,7 +13,7 @@
 namespace sorvel::engine {
 
 class FieldKeys {
-public:
+  public:
     explicit FieldKeys(std::span<const FieldDescriptor> descriptors)
         : descriptors_(descriptors), keys_(descriptors.size()) {}
 
@@ -30,7 +30,7 @@ public:
         return key.get();
     }
 
-private:
+  private:
     std::span<const FieldDescriptor> descriptors_;
     std::vector<frame::Ref> keys_;
 };

@@ -52,9 +52,9 @@ struct variant_index<T, std::variant<Ts...>> {
 template <class K>
 inline constexpr size_t kind_index = variant_index<K, FieldKind>::value;
 
-inline constexpr std::string_view kKindNames[] = {
-    "str", "int", "float", "bool", "Decimal", "datetime", "date", "time", "UUID", "list", "dict",
-    "bytes"};
+inline constexpr std::string_view kKindNames[] = {"str",     "int",      "float", "bool",
+                                                  "Decimal", "datetime", "date",  "time",
+                                                  "UUID",    "list",     "dict",  "bytes"};
 
 // A kind without constraints, by its number.
 FieldKind kind_from_index(size_t index);
@@ -64,9 +64,10 @@ inline std::string_view kind_name(const FieldKind& kind) { return kKindNames[kin
 // Kinds whose output form differs from the value read, so serializing a copied dict must
 // rewrite them.
 inline bool needs_conversion(const FieldKind& kind) {
-    return std::holds_alternative<DecimalKind>(kind) || std::holds_alternative<DateTimeKind>(kind) ||
-           std::holds_alternative<DateKind>(kind) || std::holds_alternative<TimeKind>(kind) ||
-           std::holds_alternative<UuidKind>(kind) || std::holds_alternative<BytesKind>(kind);
+    return std::holds_alternative<DecimalKind>(kind) ||
+           std::holds_alternative<DateTimeKind>(kind) || std::holds_alternative<DateKind>(kind) ||
+           std::holds_alternative<TimeKind>(kind) || std::holds_alternative<UuidKind>(kind) ||
+           std::holds_alternative<BytesKind>(kind);
 }
 
 struct FieldDescriptor {

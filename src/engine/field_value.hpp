@@ -25,9 +25,9 @@ using FieldValue =
     std::variant<std::string, int64_t, double, text::Decimal, bool, text::Date, text::Time,
                  text::DateTime, text::Uuid, text::JsonValue, Bytes, Null>;
 
-inline constexpr std::string_view kValueNames[] = {"str",  "int",      "float", "Decimal",
-                                                   "bool", "date",     "time",  "datetime",
-                                                   "UUID", "JSON",     "bytes", "null"};
+inline constexpr std::string_view kValueNames[] = {"str",  "int",  "float", "Decimal",
+                                                   "bool", "date", "time",  "datetime",
+                                                   "UUID", "JSON", "bytes", "null"};
 
 inline std::string_view value_name(const FieldValue& value) { return kValueNames[value.index()]; }
 

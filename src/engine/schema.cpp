@@ -15,8 +15,8 @@ std::vector<uint32_t> output_order(std::span<const FieldDescriptor> descriptors)
     std::vector<uint32_t> unique;
     unique.reserve(order.size());
     for (size_t i = 0; i < order.size(); ++i) {
-        const bool last_of_run = i + 1 == order.size() ||
-                                 descriptors[order[i + 1]].name != descriptors[order[i]].name;
+        const bool last_of_run =
+            i + 1 == order.size() || descriptors[order[i + 1]].name != descriptors[order[i]].name;
         if (last_of_run) unique.push_back(order[i]);
     }
     return unique;

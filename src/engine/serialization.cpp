@@ -119,7 +119,8 @@ Ref json_to_python(const JsonValue& value) {
                 return frame::new_str(v);
             } else if constexpr (std::is_same_v<V, text::JsonArray>) {
                 frame::ListFiller list(Py_ssize_t(v.size()));
-                for (const JsonValue& item : v) list.push(json_to_python(item));
+                for (const JsonValue& item : v)
+                    list.push(json_to_python(item));
                 return list.finish();
             } else {
                 Ref dict = frame::new_dict();

@@ -56,17 +56,15 @@ void check_length(const FieldDescriptor& d, const StrKind& kind, uint64_t length
                   std::vector<FieldError>& errors) {
     if (kind.max_length && length > *kind.max_length) {
         std::string max = text_of(*kind.max_length), len = text_of(length);
-        errors.push_back(error(d,
-                               "Ensure this value has at most " + max + " characters (it has " +
-                                   len + ").",
-                               "max_length", "max_length", max, "length", len));
+        errors.push_back(
+            error(d, "Ensure this value has at most " + max + " characters (it has " + len + ").",
+                  "max_length", "max_length", max, "length", len));
     }
     if (kind.min_length && length < *kind.min_length) {
         std::string min = text_of(*kind.min_length), len = text_of(length);
-        errors.push_back(error(d,
-                               "Ensure this value has at least " + min + " characters (it has " +
-                                   len + ").",
-                               "min_length", "min_length", min, "length", len));
+        errors.push_back(
+            error(d, "Ensure this value has at least " + min + " characters (it has " + len + ").",
+                  "min_length", "min_length", min, "length", len));
     }
 }
 
@@ -94,8 +92,7 @@ void check_digits(const FieldDescriptor& d, const DecimalKind& kind, uint64_t di
     }
     if (kind.decimal_places && places > *kind.decimal_places) {
         std::string max = text_of(*kind.decimal_places);
-        errors.push_back(error(d,
-                               "Ensure that there are no more than " + max + " decimal places.",
+        errors.push_back(error(d, "Ensure that there are no more than " + max + " decimal places.",
                                "max_decimal_places", "decimal_places", max));
     }
 }
@@ -104,16 +101,16 @@ void check_byte_length(const FieldDescriptor& d, const BytesKind& kind, uint64_t
                        std::vector<FieldError>& errors) {
     if (kind.max_length && length > *kind.max_length) {
         std::string max = text_of(*kind.max_length);
-        errors.push_back(error(d,
-                               "Ensure this value has at most " + max + " bytes (it has " +
-                                   text_of(length) + ").",
-                               "max_length", "max_length", max));
+        errors.push_back(error(
+            d, "Ensure this value has at most " + max + " bytes (it has " + text_of(length) + ").",
+            "max_length", "max_length", max));
     }
 }
 
 uint64_t code_points(std::string_view utf8) {
     uint64_t count = 0;
-    for (char byte : utf8) count += (uint8_t(byte) & 0xC0) != 0x80;
+    for (char byte : utf8)
+        count += (uint8_t(byte) & 0xC0) != 0x80;
     return count;
 }
 
@@ -265,7 +262,8 @@ void validate_dict_value(const FieldDescriptor& d, PyObject* value,
                                    : std::is_same_v<K, DateKind>   ? bool(exact_date(value))
                                                                    : bool(exact_time(value));
                 if (!exact && !passes([&] {
-                        return bool(Ref::steal(PyObject_CallMethodNoArgs(value, names::isoformat())));
+                        return bool(
+                            Ref::steal(PyObject_CallMethodNoArgs(value, names::isoformat())));
                     })) {
                     errors.push_back(wrong_type(d));
                 }
@@ -285,7 +283,8 @@ void validate_dict_value(const FieldDescriptor& d, PyObject* value,
 
 ValidationReport make_report(std::vector<FieldError> errors, size_t checked) {
     std::unordered_set<std::string_view> failed;
-    for (const FieldError& e : errors) failed.insert(e.field);
+    for (const FieldError& e : errors)
+        failed.insert(e.field);
     ValidationReport report;
     report.valid_count = checked > failed.size() ? checked - failed.size() : 0;
     report.error_count = errors.size();
@@ -296,16 +295,18 @@ ValidationReport make_report(std::vector<FieldError> errors, size_t checked) {
 ValidationReport validate_record_values(std::span<const ValidationPair> pairs) {
     std::vector<FieldError> errors;
     if (pairs.size() < kParallelFieldThreshold) {
-        for (const ValidationPair& pair : pairs) validate_value(*pair.descriptor, pair.value, errors);
+        for (const ValidationPair& pair : pairs)
+            validate_value(*pair.descriptor, pair.value, errors);
     } else {
-        auto per_field = frame::pool::parallel_map<std::vector<FieldError>>(
-            pairs.size(), [&](size_t i) {
+        auto per_field =
+            frame::pool::parallel_map<std::vector<FieldError>>(pairs.size(), [&](size_t i) {
                 std::vector<FieldError> found;
                 validate_value(*pairs[i].descriptor, pairs[i].value, found);
                 return found;
             });
         for (auto& found : per_field) {
-            for (FieldError& e : found) errors.push_back(std::move(e));
+            for (FieldError& e : found)
+                errors.push_back(std::move(e));
         }
     }
     return make_report(std::move(errors), pairs.size());
@@ -318,8 +319,10 @@ frame::Ref build_report(const ValidationReport& report) {
               field = new_str("field"), message = new_str("message"), code = new_str("code"),
               params = new_str("params");
     Ref result = frame::new_dict();
-    frame::dict_set(result.get(), valid_count.get(), frame::new_size(Py_ssize_t(report.valid_count)).get());
-    frame::dict_set(result.get(), error_count.get(), frame::new_size(Py_ssize_t(report.error_count)).get());
+    frame::dict_set(result.get(), valid_count.get(),
+                    frame::new_size(Py_ssize_t(report.valid_count)).get());
+    frame::dict_set(result.get(), error_count.get(),
+                    frame::new_size(Py_ssize_t(report.error_count)).get());
     frame::dict_set(result.get(), is_valid.get(), frame::new_bool(report.errors.empty()).get());
     frame::ListFiller list(Py_ssize_t(report.errors.size()));
     for (const FieldError& e : report.errors) {

@@ -66,14 +66,16 @@ bool same_name(PyObject* key, const char* name) {
 }
 
 class Extractor {
-public:
+  public:
     Extractor(const ArgumentSpec& spec, PyObject** slots) : spec_(spec), slots_(slots) {
-        for (size_t i = 0; i < spec.slot_count(); ++i) slots[i] = nullptr;
+        for (size_t i = 0; i < spec.slot_count(); ++i)
+            slots[i] = nullptr;
     }
 
     void positional(PyObject* const* args, size_t nargs) {
         if (nargs > spec_.positional.size()) too_many_positional(spec_, nargs);
-        for (size_t i = 0; i < nargs; ++i) slots_[i] = args[i];
+        for (size_t i = 0; i < nargs; ++i)
+            slots_[i] = args[i];
         nargs_ = nargs;
     }
 
@@ -125,12 +127,13 @@ public:
             }
         }
         if (!missing.empty()) {
-            fail(spec_, " missing " + std::to_string(missing.size()) + " required keyword argument" +
-                            (missing.size() == 1 ? ": " : "s: ") + name_list(missing));
+            fail(spec_, " missing " + std::to_string(missing.size()) +
+                            " required keyword argument" + (missing.size() == 1 ? ": " : "s: ") +
+                            name_list(missing));
         }
     }
 
-private:
+  private:
     const ArgumentSpec& spec_;
     PyObject** slots_;
     size_t nargs_ = 0;
@@ -139,8 +142,8 @@ private:
 
 }  // namespace
 
-void extract(const ArgumentSpec& spec, PyObject* const* args, Py_ssize_t nargs,
-             PyObject* kwnames, PyObject** slots) {
+void extract(const ArgumentSpec& spec, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+             PyObject** slots) {
     Extractor extractor(spec, slots);
     extractor.positional(args, size_t(nargs));
     if (kwnames != nullptr) {
@@ -158,7 +161,8 @@ void extract(const ArgumentSpec& spec, PyObject* args, PyObject* kwargs, PyObjec
     if (kwargs != nullptr) {
         Py_ssize_t position = 0;
         PyObject *key, *value;
-        while (PyDict_Next(kwargs, &position, &key, &value)) extractor.keyword(key, value);
+        while (PyDict_Next(kwargs, &position, &key, &value))
+            extractor.keyword(key, value);
     }
     extractor.finish();
 }

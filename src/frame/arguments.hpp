@@ -29,8 +29,8 @@ struct ArgumentSpec {
 inline constexpr size_t kMaxParameters = 12;
 
 // Vector call: `args[0..nargs)` positional, then the values of `kwnames`.
-void extract(const ArgumentSpec& spec, PyObject* const* args, Py_ssize_t nargs,
-             PyObject* kwnames, PyObject** slots);
+void extract(const ArgumentSpec& spec, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+             PyObject** slots);
 
 // Tuple-and-dict call (tp_new).
 void extract(const ArgumentSpec& spec, PyObject* args, PyObject* kwargs, PyObject** slots);

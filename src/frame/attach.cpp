@@ -36,7 +36,8 @@ void release_pending() noexcept {
         taken.swap(list.objects);
         pending_nonempty.store(false, std::memory_order_release);
     }
-    for (PyObject* object : taken) Py_DECREF(object);
+    for (PyObject* object : taken)
+        Py_DECREF(object);
 }
 
 void defer_release(PyObject* object) noexcept {

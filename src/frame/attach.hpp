@@ -11,7 +11,7 @@ namespace sorvel::frame {
 // Marks one active frame entry on this thread for its lifetime, and applies the references
 // queued by detached threads.
 class Attached {
-public:
+  public:
     Attached() noexcept;
     ~Attached();
     Attached(const Attached&) = delete;
@@ -22,13 +22,13 @@ public:
 void release_pending() noexcept;
 
 class Detached {
-public:
+  public:
     Detached() noexcept;
     ~Detached();
     Detached(const Detached&) = delete;
     Detached& operator=(const Detached&) = delete;
 
-private:
+  private:
     int saved_count_;
     PyThreadState* state_;
 };

@@ -80,9 +80,7 @@ inline Ref new_str(std::string_view text) {
     return Ref::steal(must(PyUnicode_FromStringAndSize(text.data(), Py_ssize_t(text.size()))));
 }
 inline Ref new_int(int64_t value) { return Ref::steal(must(PyLong_FromLongLong(value))); }
-inline Ref new_uint(uint64_t value) {
-    return Ref::steal(must(PyLong_FromUnsignedLongLong(value)));
-}
+inline Ref new_uint(uint64_t value) { return Ref::steal(must(PyLong_FromUnsignedLongLong(value))); }
 inline Ref new_size(Py_ssize_t value) { return Ref::steal(must(PyLong_FromSsize_t(value))); }
 inline Ref new_float(double value) { return Ref::steal(must(PyFloat_FromDouble(value))); }
 inline Ref new_bool(bool value) { return Ref::borrow(value ? Py_True : Py_False); }
@@ -99,21 +97,25 @@ inline void list_append(PyObject* list, PyObject* value) {
 
 // Fills a list made with new_list(n) from a producer of exactly n items.
 class ListFiller {
-public:
+  public:
     explicit ListFiller(Py_ssize_t size) : list_(new_list(size)), size_(size) {}
     void push(Ref item) {
-        if (next_ >= size_) fault("Attempted to create PyList but `elements` was larger than reported by its `size_hint` implementation.");
+        if (next_ >= size_)
+            fault(
+                "Attempted to create PyList but `elements` was larger than reported by its "
+                "`size_hint` implementation.");
         PyList_SET_ITEM(list_.get(), next_++, item.release());
     }
     Ref finish() {
         if (next_ != size_) {
-            fault("Attempted to create PyList but `elements` was smaller than reported by its "
-                  "`size_hint` implementation.");
+            fault(
+                "Attempted to create PyList but `elements` was smaller than reported by its "
+                "`size_hint` implementation.");
         }
         return std::move(list_);
     }
 
-private:
+  private:
     Ref list_;
     Py_ssize_t size_;
     Py_ssize_t next_ = 0;

@@ -24,8 +24,8 @@ bool str_text(PyObject* object, std::string& out) {
     PyErr_Clear();
     Ref bytes = Ref::steal(PyUnicode_AsEncodedString(text.get(), "utf-8", "surrogatepass"));
     if (!bytes) return false;
-    out = lossy_utf8(std::string_view(PyBytes_AS_STRING(bytes.get()),
-                                      size_t(PyBytes_GET_SIZE(bytes.get()))));
+    out = lossy_utf8(
+        std::string_view(PyBytes_AS_STRING(bytes.get()), size_t(PyBytes_GET_SIZE(bytes.get()))));
     return true;
 }
 
@@ -64,7 +64,8 @@ PyObject* PythonError::instance() {
         if (PyExceptionClass_Check(type_)) {
             instance_ = Ref::steal(PyObject_CallOneArg(type_, text.get()));
         } else {
-            text = Ref::steal(must(PyUnicode_FromString("exceptions must derive from BaseException")));
+            text =
+                Ref::steal(must(PyUnicode_FromString("exceptions must derive from BaseException")));
             instance_ = Ref::steal(PyObject_CallOneArg(PyExc_TypeError, text.get()));
         }
         if (!instance_) *this = fetch();
@@ -104,7 +105,9 @@ void discard_error() {
 }
 
 void throw_fetched() { throw PythonError::fetch(); }
-void throw_type_error(std::string message) { throw PythonError(PyExc_TypeError, std::move(message)); }
+void throw_type_error(std::string message) {
+    throw PythonError(PyExc_TypeError, std::move(message));
+}
 void throw_value_error(std::string message) {
     throw PythonError(PyExc_ValueError, std::move(message));
 }

@@ -14,7 +14,7 @@
 namespace sorvel::frame {
 
 class PythonError {
-public:
+  public:
     // A lazy error; `type` is a built-in exception class or another process-wide class.
     PythonError(PyObject* type, std::string message) : type_(type), message_(std::move(message)) {}
 
@@ -31,7 +31,7 @@ public:
     // Sets the exception as the interpreter's pending exception; the error is consumed.
     void restore() &&;
 
-private:
+  private:
     explicit PythonError(Ref instance) : instance_(std::move(instance)) {}
 
     PyObject* type_ = nullptr;  // lazy form

@@ -10,11 +10,11 @@
 namespace sorvel::frame {
 
 class Fault {
-public:
+  public:
     explicit Fault(std::string message) : message_(std::move(message)) {}
     const std::string& message() const noexcept { return message_; }
 
-private:
+  private:
     std::string message_;
 };
 

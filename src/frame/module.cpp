@@ -40,12 +40,13 @@ int exec_module(PyObject* module, const ModuleContents& contents) noexcept {
         if (!PyModule_Check(module)) throw_not_instance(module, "module");
         for (PyTypeObject* (*get_type)() : contents.classes) {
             PyTypeObject* type = get_type();
-            Ref name = Ref::steal(PyObject_GetAttr(reinterpret_cast<PyObject*>(type),
-                                                   interned::dunder_name()));
+            Ref name = Ref::steal(
+                PyObject_GetAttr(reinterpret_cast<PyObject*>(type), interned::dunder_name()));
             if (!name) throw_fetched();
             add_to_module(module, name.get(), reinterpret_cast<PyObject*>(type));
         }
-        for (PyMethodDef* definition : contents.functions) add_function(module, definition);
+        for (PyMethodDef* definition : contents.functions)
+            add_function(module, definition);
     });
 }
 

@@ -17,8 +17,15 @@ struct ModuleDefinition {
         : slots{{Py_mod_exec, reinterpret_cast<void*>(exec)},
                 {Py_mod_gil, Py_MOD_GIL_NOT_USED},
                 {0, nullptr}},
-          definition{PyModuleDef_HEAD_INIT, name, "The native extension module.", 0, nullptr,
-                     slots, nullptr, nullptr, nullptr} {}
+          definition{PyModuleDef_HEAD_INIT,
+                     name,
+                     "The native extension module.",
+                     0,
+                     nullptr,
+                     slots,
+                     nullptr,
+                     nullptr,
+                     nullptr} {}
 };
 
 }  // namespace sorvel::frame

@@ -15,9 +15,9 @@ PyTypeObject* class_type(Once<PyTypeObject*>& cell, PyType_Spec& spec) {
         PyObject* type = PyType_FromSpec(&spec);
         if (type == nullptr) {
             PythonError cause = PythonError::fetch();
-            PythonError error(PyExc_RuntimeError,
-                              std::string("An error occurred while initializing class ") +
-                                  class_name(spec.name));
+            PythonError error(
+                PyExc_RuntimeError,
+                std::string("An error occurred while initializing class ") + class_name(spec.name));
             PyException_SetCause(error.instance(), Ref::borrow(cause.instance()).release());
             throw error;
         }

@@ -17,8 +17,7 @@ namespace sorvel::frame {
 
 template <class T>
 struct Instance {
-    PyObject_HEAD
-    T payload;
+    PyObject_HEAD T payload;
 };
 
 template <class T>

@@ -12,7 +12,7 @@ namespace sorvel::frame {
 
 template <class T>
 class Once {
-public:
+  public:
     // Requires the interpreter lock; `make` runs with it held.
     template <class Make>
     T& get(Make&& make) {
@@ -43,7 +43,7 @@ public:
         return ready_.load(std::memory_order_acquire) ? &*value_ : nullptr;
     }
 
-private:
+  private:
     std::once_flag flag_;
     std::atomic<bool> ready_{false};
     std::optional<T> value_;

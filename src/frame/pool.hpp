@@ -47,7 +47,8 @@ std::vector<T> parallel_map(size_t n, Map&& map) {
     parallel_for(n, [&](size_t i) { slots[i].emplace(map(i)); });
     std::vector<T> results;
     results.reserve(n);
-    for (auto& slot : slots) results.push_back(std::move(*slot));
+    for (auto& slot : slots)
+        results.push_back(std::move(*slot));
     return results;
 }
 
@@ -59,7 +60,8 @@ Acc parallel_reduce(size_t n, const Acc& identity, Fold&& fold, Combine&& combin
         return oneapi::tbb::parallel_deterministic_reduce(
             oneapi::tbb::blocked_range<size_t>(0, n, 4096), identity,
             [&](const oneapi::tbb::blocked_range<size_t>& range, Acc acc) {
-                for (size_t i = range.begin(); i != range.end(); ++i) fold(acc, i);
+                for (size_t i = range.begin(); i != range.end(); ++i)
+                    fold(acc, i);
                 return acc;
             },
             combine);

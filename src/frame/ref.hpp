@@ -26,7 +26,7 @@ inline void release_reference(PyObject* object) noexcept {
 }
 
 class Ref {
-public:
+  public:
     Ref() noexcept = default;
     Ref(const Ref& other) noexcept : object_(other.object_) { Py_XINCREF(object_); }
     Ref(Ref&& other) noexcept : object_(std::exchange(other.object_, nullptr)) {}
@@ -51,7 +51,7 @@ public:
     // Hands the reference to the caller (the interpreter, usually).
     [[nodiscard]] PyObject* release() noexcept { return std::exchange(object_, nullptr); }
 
-private:
+  private:
     explicit Ref(PyObject* object) noexcept : object_(object) {}
     PyObject* object_ = nullptr;
 };

@@ -108,7 +108,8 @@ PyMethodDef serialize_many_def = {
     "precompiled schema.\n\nReturns a list of dicts. For dict inputs, uses `PyDict_Copy` to "
     "shallow-copy\nthe entire input dict in one C call, then only overwrites fields that need\n"
     "conversion (Decimal\xE2\x86\x92str, UUID\xE2\x86\x92str, DateTime\xE2\x86\x92isoformat, "
-    "Bytes\xE2\x86\x92" "base64).\nPassthrough fields (str, int, float, bool, list, dict) are never "
+    "Bytes\xE2\x86\x92"
+    "base64).\nPassthrough fields (str, int, float, bool, list, dict) are never "
     "touched."};
 
 }  // namespace sorvel::native

@@ -48,8 +48,8 @@ struct Moments {
         m.count = a.count + b.count;
         const double delta = b.mean - a.mean;
         m.mean = a.mean + delta * (b.count / m.count);
-        m.squared_deviations =
-            a.squared_deviations + b.squared_deviations + delta * delta * (a.count * b.count / m.count);
+        m.squared_deviations = a.squared_deviations + b.squared_deviations +
+                               delta * delta * (a.count * b.count / m.count);
         return m;
     }
 };

@@ -14,12 +14,21 @@ using frame::Ref;
 
 constexpr const char* kPositional[] = {"python_type"};
 constexpr frame::KeywordParameter kKeywords[] = {
-    {"max_length", false}, {"min_length", false}, {"min_value", false}, {"max_value", false},
-    {"max_digits", false}, {"decimal_places", false}, {"nullable", false}, {"default", false}};
+    {"max_length", false}, {"min_length", false},     {"min_value", false}, {"max_value", false},
+    {"max_digits", false}, {"decimal_places", false}, {"nullable", false},  {"default", false}};
 constexpr frame::ArgumentSpec kSpec{"__new__", "Field", kPositional, 0, 1, kKeywords};
 
-enum Slot { kType, kMaxLength, kMinLength, kMinValue, kMaxValue, kMaxDigits, kPlaces, kNullable,
-            kDefault };
+enum Slot {
+    kType,
+    kMaxLength,
+    kMinLength,
+    kMinValue,
+    kMaxValue,
+    kMaxDigits,
+    kPlaces,
+    kNullable,
+    kDefault
+};
 
 bool given(PyObject* argument) { return argument != nullptr && argument != Py_None; }
 
@@ -68,7 +77,8 @@ FieldDefinition build(PyObject* const* slots) {
 
     const std::string name = type_name(slots[kType]);
     size_t index = 0;
-    while (index < std::size(engine::kKindNames) && engine::kKindNames[index] != name) ++index;
+    while (index < std::size(engine::kKindNames) && engine::kKindNames[index] != name)
+        ++index;
     if (index == std::size(engine::kKindNames)) {
         refuse("unsupported type: '" + name +
                "'. Supported: str, int, float, bool, Decimal, datetime, date, time, UUID, list, "
@@ -81,8 +91,9 @@ FieldDefinition build(PyObject* const* slots) {
     switch (index) {
         case engine::kind_index<engine::StrKind>:
             if (range) {
-                refuse("Field(str) does not support min_value/max_value. Use max_length/min_length "
-                       "instead.");
+                refuse(
+                    "Field(str) does not support min_value/max_value. Use max_length/min_length "
+                    "instead.");
             }
             if (digits) refuse("Field(str) does not support max_digits/decimal_places.");
             field.kind = engine::StrKind{max_length, min_length};
@@ -112,19 +123,22 @@ FieldDefinition build(PyObject* const* slots) {
         }
         case engine::kind_index<engine::DecimalKind>:
             if (length) {
-                refuse("Field(Decimal) does not support max_length/min_length. Use "
-                       "max_digits/decimal_places instead.");
+                refuse(
+                    "Field(Decimal) does not support max_length/min_length. Use "
+                    "max_digits/decimal_places instead.");
             }
             if (range) {
-                refuse("Field(Decimal) does not support min_value/max_value. Use "
-                       "max_digits/decimal_places instead.");
+                refuse(
+                    "Field(Decimal) does not support min_value/max_value. Use "
+                    "max_digits/decimal_places instead.");
             }
             field.kind = engine::DecimalKind{max_digits, places};
             break;
         case engine::kind_index<engine::BytesKind>:  // a minimum length is accepted, unused
             if (range || digits) {
-                refuse("Field(bytes) only supports max_length. Not min_value/max_value or "
-                       "max_digits.");
+                refuse(
+                    "Field(bytes) only supports max_length. Not min_value/max_value or "
+                    "max_digits.");
             }
             field.kind = engine::BytesKind{max_length};
             break;

@@ -16,7 +16,8 @@ Ref validate_ids_batch(PyObject*, PyObject* const* slots) {
     valid.reserve(size_t(PyList_GET_SIZE(ids)));
     walk_list(ids, [&](PyObject* id) { valid.push_back(is_national_id(frame::as_text(id))); });
     frame::ListFiller result(Py_ssize_t(valid.size()));
-    for (bool ok : valid) result.push(frame::new_bool(ok));
+    for (bool ok : valid)
+        result.push(frame::new_bool(ok));
     return result.finish();
 }
 
@@ -33,7 +34,8 @@ Ref validate_names_batch(PyObject*, PyObject* const* slots) {
     });
     std::vector<NameFaults> faults(names.size());
     frame::detach([&] {
-        frame::pool::parallel_for(names.size(), [&](size_t i) { faults[i] = check_name(names[i]); });
+        frame::pool::parallel_for(names.size(),
+                                  [&](size_t i) { faults[i] = check_name(names[i]); });
     });
 
     const Ref valid_key = frame::new_str("valid"), errors_key = frame::new_str("errors");
@@ -46,7 +48,8 @@ Ref validate_names_batch(PyObject*, PyObject* const* slots) {
         if (f.has_digit) messages[count++] = "must not contain digits";
         if (f.invalid_char) messages[count++] = "contains invalid characters";
         frame::ListFiller errors(count);
-        for (Py_ssize_t i = 0; i < count; ++i) errors.push(frame::new_str(messages[i]));
+        for (Py_ssize_t i = 0; i < count; ++i)
+            errors.push(frame::new_str(messages[i]));
         Ref entry = frame::new_dict();
         frame::dict_set(entry.get(), valid_key.get(), frame::new_bool(count == 0).get());
         frame::dict_set(entry.get(), errors_key.get(), errors.finish().get());

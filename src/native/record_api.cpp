@@ -1,11 +1,11 @@
 // validate, serialize and version: one record through a compiled schema.
+#include "native/record_api.hpp"
 #include "engine/field_keys.hpp"
 #include "engine/reader.hpp"
 #include "engine/serialization.hpp"
 #include "engine/validation.hpp"
 #include "frame/native_class.hpp"
 #include "native/functions.hpp"
-#include "native/record_api.hpp"
 #include "native/schema_class.hpp"
 
 namespace sorvel::native {
@@ -24,9 +24,8 @@ std::vector<engine::FieldValue> read_record(PyObject* record, const engine::Comp
 
 Ref serialize_record(PyObject* record, const engine::CompiledSchema& schema,
                      engine::FieldKeys& keys) {
-    auto serialized =
-        engine::serialize_record_values(schema.descriptors, read_record(record, schema, keys),
-                                        schema.order);
+    auto serialized = engine::serialize_record_values(
+        schema.descriptors, read_record(record, schema, keys), schema.order);
     if (!serialized) serialized.error().raise();
     return engine::record_to_dict(serialized.value(), keys);
 }

@@ -69,17 +69,20 @@ RiskInput read_record(PyObject* record, const std::array<Ref, 5>& keys) {
 Ref compute_risk_batch(PyObject*, PyObject* const* slots) {
     PyObject* records = frame::parameter("records", [&] { return frame::as_list(slots[0]); });
     std::array<Ref, 5> keys;
-    for (size_t k = 0; k < 5; ++k) keys[k] = frame::new_str(kKeys[k]);
+    for (size_t k = 0; k < 5; ++k)
+        keys[k] = frame::new_str(kKeys[k]);
     std::vector<RiskInput> inputs;
     inputs.reserve(size_t(PyList_GET_SIZE(records)));
     walk_list(records, [&](PyObject* record) { inputs.push_back(read_record(record, keys)); });
 
     std::vector<double> scores(inputs.size());
     frame::detach([&] {
-        frame::pool::parallel_for(inputs.size(), [&](size_t i) { scores[i] = risk_score(inputs[i]); });
+        frame::pool::parallel_for(inputs.size(),
+                                  [&](size_t i) { scores[i] = risk_score(inputs[i]); });
     });
     frame::ListFiller result(Py_ssize_t(scores.size()));
-    for (double score : scores) result.push(frame::new_float(score));
+    for (double score : scores)
+        result.push(frame::new_float(score));
     return result.finish();
 }
 

@@ -36,7 +36,8 @@ Ref repr(PyObject* self) {
 Ref field_names_list(PyObject* self) {
     const auto& schema = frame::payload_of<engine::CompiledSchema>(self);
     frame::ListFiller names(Py_ssize_t(schema.descriptors.size()));
-    for (const auto& descriptor : schema.descriptors) names.push(frame::new_str(descriptor.name));
+    for (const auto& descriptor : schema.descriptors)
+        names.push(frame::new_str(descriptor.name));
     return names.finish();
 }
 

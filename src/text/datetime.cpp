@@ -15,8 +15,8 @@ bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
 // Reads min..max digits at `pos`. Too few digits is a truncated input when the text ran out and
 // a wrong character otherwise.
-std::optional<TimeParseError> read_digits(std::string_view in, size_t& pos, size_t min,
-                                          size_t max, int64_t& value) {
+std::optional<TimeParseError> read_digits(std::string_view in, size_t& pos, size_t min, size_t max,
+                                          int64_t& value) {
     size_t count = 0;
     int64_t v = 0;
     while (count < max && pos + count < in.size() && is_digit(in[pos + count])) {
@@ -66,7 +66,8 @@ std::optional<TimeParseError> read_fraction(std::string_view in, size_t& pos,
     const size_t start = pos;
     int64_t value = 0;
     if (auto error = read_digits(in, pos, 1, 9, value)) return error;
-    while (pos < in.size() && is_digit(in[pos])) ++pos;
+    while (pos < in.size() && is_digit(in[pos]))
+        ++pos;
     const size_t kept = std::min<size_t>(pos - start, 9);
     nanosecond = static_cast<uint32_t>(value) * kPow10[9 - kept];
     return std::nullopt;

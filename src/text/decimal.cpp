@@ -18,8 +18,8 @@ int write_mantissa(char* buf, u128 value) {
     if (high == 0) return static_cast<int>(std::to_chars(buf, buf + 20, low).ptr - buf);
     char* p = std::to_chars(buf, buf + 20, high).ptr;
     char low_digits[20];
-    const int low_len = static_cast<int>(std::to_chars(low_digits, low_digits + 20, low).ptr -
-                                         low_digits);
+    const int low_len =
+        static_cast<int>(std::to_chars(low_digits, low_digits + 20, low).ptr - low_digits);
     std::memset(p, '0', static_cast<size_t>(19 - low_len));
     std::memcpy(p + 19 - low_len, low_digits, static_cast<size_t>(low_len));
     return static_cast<int>(p + 19 - buf);
@@ -55,10 +55,12 @@ DecimalDigits count_plain(std::string_view text) {
         point == std::string_view::npos ? std::string_view{} : text.substr(point + 1);
     const uint64_t total = before.size() + after.size();
     uint64_t zeros = 0;
-    while (zeros < before.size() && before[zeros] == '0') ++zeros;
+    while (zeros < before.size() && before[zeros] == '0')
+        ++zeros;
     if (zeros == before.size()) {
         size_t j = 0;
-        while (j < after.size() && after[j] == '0') ++j;
+        while (j < after.size() && after[j] == '0')
+            ++j;
         zeros += j;
     }
     return {std::max<uint64_t>(total - zeros, 1), after.size()};

@@ -43,7 +43,8 @@ std::optional<DecimalShape> scan_decimal(std::string_view text) {
     std::optional<std::int64_t> leading;  // scientific exponent of the first nonzero digit
 
     const std::size_t int_begin = pos;
-    while (pos < text.size() && is_digit(text[pos])) ++pos;
+    while (pos < text.size() && is_digit(text[pos]))
+        ++pos;
     const std::size_t int_end = pos;
     mantissa_digits += int_end - int_begin;
     for (std::size_t i = int_begin; i < int_end; ++i) {
@@ -56,7 +57,8 @@ std::optional<DecimalShape> scan_decimal(std::string_view text) {
     if (pos < text.size() && text[pos] == '.') {
         ++pos;
         const std::size_t frac_begin = pos;
-        while (pos < text.size() && is_digit(text[pos])) ++pos;
+        while (pos < text.size() && is_digit(text[pos]))
+            ++pos;
         mantissa_digits += pos - frac_begin;
         if (!leading) {
             for (std::size_t i = frac_begin; i < pos; ++i) {

@@ -52,7 +52,8 @@ bool overflows(const char* p, const char* end) {
     int64_t exponent = 0;
     bool found = false;
     const char* int_start = p;
-    while (p < end && is_digit(*p)) ++p;
+    while (p < end && is_digit(*p))
+        ++p;
     for (const char* q = int_start; q < p; ++q) {
         if (*q != '0') {
             exponent = p - q - 1;
@@ -85,7 +86,7 @@ bool overflows(const char* p, const char* end) {
 }
 
 class Parser {
-public:
+  public:
     explicit Parser(std::string_view text)
         : begin_(text.data()), p_(text.data()), end_(text.data() + text.size()) {}
 
@@ -100,14 +101,15 @@ public:
         return root;
     }
 
-private:
+  private:
     const char* begin_;
     const char* p_;
     const char* end_;
     std::string error_;
 
     void skip_whitespace() {
-        while (p_ < end_ && (*p_ == ' ' || *p_ == '\n' || *p_ == '\r' || *p_ == '\t')) ++p_;
+        while (p_ < end_ && (*p_ == ' ' || *p_ == '\n' || *p_ == '\r' || *p_ == '\t'))
+            ++p_;
     }
 
     // Reports the problem at the character `at` (line and column 1-based, column in bytes).
@@ -196,7 +198,8 @@ private:
             ++p_;
             if (p_ < end_ && is_digit(*p_)) return fail(p_, "invalid number");
         } else if (is_digit(*p_)) {
-            while (p_ < end_ && is_digit(*p_)) ++p_;
+            while (p_ < end_ && is_digit(*p_))
+                ++p_;
         } else {
             return fail(p_, "invalid number");
         }
@@ -248,7 +251,8 @@ private:
     bool digits_follow() {
         if (p_ == end_) return fail_eof("EOF while parsing a value");
         if (!is_digit(*p_)) return fail(p_, "invalid number");
-        while (p_ < end_ && is_digit(*p_)) ++p_;
+        while (p_ < end_ && is_digit(*p_))
+            ++p_;
         return true;
     }
 

@@ -20,7 +20,7 @@ Failure(E) -> Failure<E>;
 // this instead of exceptions so the hot paths stay cheap and the callers decide what to raise.
 template <class T, class E>
 class Result {
-public:
+  public:
     Result(const T& value) : state_(std::in_place_index<0>, value) {}
     Result(T&& value) : state_(std::in_place_index<0>, std::move(value)) {}
 
@@ -39,7 +39,7 @@ public:
 
     const E& error() const { return std::get<1>(state_); }
 
-private:
+  private:
     std::variant<T, E> state_;
 };
 

@@ -96,7 +96,8 @@ std::string explain(std::string_view text) {
         append_number(message, hyphens + 1);
     } else {
         size_t group = 0;
-        while (group < 4 && group_lengths[group] == kGroupLength[group]) ++group;
+        while (group < 4 && group_lengths[group] == kGroupLength[group])
+            ++group;
         message = "invalid group length in group ";
         append_number(message, group);
         message.append(": expected ");

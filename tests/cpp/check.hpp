@@ -44,7 +44,7 @@ inline std::string& current_context() {
 }
 
 class Context {
-public:
+  public:
     explicit Context(std::string_view text) : saved_(current_context()) {
         current_context().assign(text);
     }
@@ -52,7 +52,7 @@ public:
     Context(const Context&) = delete;
     Context& operator=(const Context&) = delete;
 
-private:
+  private:
     std::string saved_;
 };
 
@@ -134,32 +134,30 @@ inline void report(const char* file, int line, const std::string& message) {
 #define SORVEL_TEST_JOIN2(a, b) a##b
 #define SORVEL_TEST_JOIN(a, b) SORVEL_TEST_JOIN2(a, b)
 
-#define TEST_CASE(name)                                               \
-    static void name();                                               \
-    static const ::sorvel::test::Registrar SORVEL_TEST_JOIN(name, _reg)( \
-        #name, &name);                                                \
+#define TEST_CASE(name)                                                                \
+    static void name();                                                                \
+    static const ::sorvel::test::Registrar SORVEL_TEST_JOIN(name, _reg)(#name, &name); \
     static void name()
 
 // Labels the failures of the enclosing scope, e.g. CONTEXT(row.input) inside a table loop.
 #define CONTEXT(text) \
     const ::sorvel::test::Context SORVEL_TEST_JOIN(sorvel_context_, __LINE__)(text)
 
-#define CHECK(condition)                                                                  \
-    do {                                                                                  \
-        if (!(condition)) {                                                               \
-            ::sorvel::test::report(__FILE__, __LINE__, "CHECK(" #condition ") failed");   \
-        }                                                                                 \
+#define CHECK(condition)                                                                \
+    do {                                                                                \
+        if (!(condition)) {                                                             \
+            ::sorvel::test::report(__FILE__, __LINE__, "CHECK(" #condition ") failed"); \
+        }                                                                               \
     } while (0)
 
-#define CHECK_EQ(actual, expected)                                                        \
-    do {                                                                                  \
-        const auto& sorvel_actual_ = (actual);                                            \
-        const auto& sorvel_expected_ = (expected);                                        \
-        if (!::sorvel::test::equal(sorvel_actual_, sorvel_expected_)) {                   \
-            ::sorvel::test::report(__FILE__, __LINE__,                                    \
-                                   "CHECK_EQ(" #actual ", " #expected "): got " +         \
-                                       ::sorvel::test::show(sorvel_actual_) +             \
-                                       ", expected " +                                    \
-                                       ::sorvel::test::show(sorvel_expected_));           \
-        }                                                                                 \
+#define CHECK_EQ(actual, expected)                                                            \
+    do {                                                                                      \
+        const auto& sorvel_actual_ = (actual);                                                \
+        const auto& sorvel_expected_ = (expected);                                            \
+        if (!::sorvel::test::equal(sorvel_actual_, sorvel_expected_)) {                       \
+            ::sorvel::test::report(__FILE__, __LINE__,                                        \
+                                   "CHECK_EQ(" #actual ", " #expected "): got " +             \
+                                       ::sorvel::test::show(sorvel_actual_) + ", expected " + \
+                                       ::sorvel::test::show(sorvel_expected_));               \
+        }                                                                                     \
     } while (0)

@@ -16,32 +16,31 @@ struct AlphabeticCase {
 };
 
 constexpr AlphabeticCase kCases[] = {
-    {0x0000, false},    // NUL
-    {0x0041, true},     // 'A'
-    {0x0030, false},    // '0'
-    {0x00A9, false},    // copyright sign
-    {0x00AA, true},     // feminine ordinal indicator, first letter past ASCII
-    {0x00D7, false},    // multiplication sign, inside the Latin-1 letters
-    {0x00E9, true},     // e with acute
-    {0x0345, true},     // combining ypogegrammeni: Other_Alphabetic, not a letter category
-    {0x0627, true},     // Arabic alef
-    {0x0663, false},    // Arabic-Indic digit three
-    {0x2160, true},     // Roman numeral one (letter number)
-    {0x3000, false},    // ideographic space
-    {0x4E00, true},     // CJK ideograph
-    {0x1F600, false},   // emoji
-    {0x20000, true},    // CJK extension B
-    {0x323AF, true},    // last Alphabetic code point in Unicode 15.0
-    {0x323B0, false},
-    {0x110000, false},  // not a code point at all
+    {0x0000, false},   // NUL
+    {0x0041, true},    // 'A'
+    {0x0030, false},   // '0'
+    {0x00A9, false},   // copyright sign
+    {0x00AA, true},    // feminine ordinal indicator, first letter past ASCII
+    {0x00D7, false},   // multiplication sign, inside the Latin-1 letters
+    {0x00E9, true},    // e with acute
+    {0x0345, true},    // combining ypogegrammeni: Other_Alphabetic, not a letter category
+    {0x0627, true},    // Arabic alef
+    {0x0663, false},   // Arabic-Indic digit three
+    {0x2160, true},    // Roman numeral one (letter number)
+    {0x3000, false},   // ideographic space
+    {0x4E00, true},    // CJK ideograph
+    {0x1F600, false},  // emoji
+    {0x20000, true},   // CJK extension B
+    {0x323AF, true},   // last Alphabetic code point in Unicode 15.0
+    {0x323B0, false},    {0x110000, false},  // not a code point at all
     {0xFFFFFFFF, false},
 };
 
 std::string code_point_name(char32_t code_point) {
     char digits[16];
-    char* const end = std::to_chars(digits, digits + sizeof digits,
-                                    static_cast<unsigned long>(code_point), 16)
-                          .ptr;
+    char* const end =
+        std::to_chars(digits, digits + sizeof digits, static_cast<unsigned long>(code_point), 16)
+            .ptr;
     return "U+" + std::string(digits, end);
 }
 

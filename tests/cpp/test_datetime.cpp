@@ -237,8 +237,8 @@ TEST_CASE(datetime_calendar_round_trip) {
             break;
         }
         const bool next_in_month = date.day == previous.day + 1 && date.month == previous.month;
-        const bool next_month = date.day == 1 && previous.day == days_in_month(previous.year,
-                                                                                previous.month);
+        const bool next_month =
+            date.day == 1 && previous.day == days_in_month(previous.year, previous.month);
         if (!next_in_month && !next_month) {
             CHECK_EQ(text_of(date), text_of(previous));
             break;

@@ -185,7 +185,8 @@ TEST_CASE(json_limits_nesting_depth) {
     CHECK(parse_json(deepest).ok());
     const std::string objects = [] {
         std::string text;
-        for (int i = 0; i < 127; ++i) text += "{\"a\":";
+        for (int i = 0; i < 127; ++i)
+            text += "{\"a\":";
         text += "1";
         return text + std::string(127, '}');
     }();

@@ -16,18 +16,16 @@ struct IdCase {
 };
 
 constexpr IdCase kIds[] = {
-    {"12345678-1234", true},
-    {"1234567-81234", false},    // dash one place early
-    {"123456789-123", false},    // dash one place late
-    {"12345678-123", false},     // too short
-    {"1234567812345", false},    // no dash
-    {"12345678_1234", false},    // wrong separator
-    {"1234a678-1234", false},    // letter in the first group
-    {"12345678-12b4", false},    // letter in the second group
-    {"12345678-123-", false},    // dash in the second group
-    {"-2345678-1234", false},    // dash in the first group
-    {" 2345678-1234", false},
-    {"", false},
+    {"12345678-1234", true},  {"1234567-81234", false},  // dash one place early
+    {"123456789-123", false},                            // dash one place late
+    {"12345678-123", false},                             // too short
+    {"1234567812345", false},                            // no dash
+    {"12345678_1234", false},                            // wrong separator
+    {"1234a678-1234", false},                            // letter in the first group
+    {"12345678-12b4", false},                            // letter in the second group
+    {"12345678-123-", false},                            // dash in the second group
+    {"-2345678-1234", false},                            // dash in the first group
+    {" 2345678-1234", false}, {"", false},
     {"١٢٣٤٥٦٧٨-١٢٣٤", false},  // Arabic-Indic digits are not ASCII digits
 };
 
@@ -43,7 +41,8 @@ constexpr NameFaults faults(bool too_long, bool no_space, bool has_digit, bool i
 
 std::string repeat(std::string_view piece, int count) {
     std::string out;
-    for (int i = 0; i < count; ++i) out += piece;
+    for (int i = 0; i < count; ++i)
+        out += piece;
     return out;
 }
 
@@ -59,14 +58,14 @@ const NameCase kNames[] = {
     {"\u0663 Jane", faults(false, false, false, true)},  // Arabic-Indic digit is not a digit here
     {"Zoë 0", faults(false, false, true, false)},
     {"李 小龍", faults(false, false, false, false)},
-    {"𠀀 Doe", faults(false, false, false, false)},   // four-byte letter
-    {"Jane 😀", faults(false, false, false, true)},  // four-byte non-letter
+    {"𠀀 Doe", faults(false, false, false, false)},     // four-byte letter
+    {"Jane 😀", faults(false, false, false, true)},     // four-byte non-letter
     {"\u00A9 Doe", faults(false, false, false, true)},  // last code point before the letters
     {"\u00AA Doe", faults(false, false, false, false)},
     {"\u00B7 Doe", faults(false, false, false, true)},  // middle dot
     {"\u00A0Jane", faults(false, true, false, true)},   // no-break space is not a space
     {"Jane_Doe", faults(false, true, false, true)},
-    {"@ [ ` {", faults(false, false, false, true)},   // neighbours of the ASCII letter ranges
+    {"@ [ ` {", faults(false, false, false, true)},  // neighbours of the ASCII letter ranges
     // Length counts code points, not bytes.
     {repeat("a", 120), faults(false, true, false, false)},
     {repeat("a", 121), faults(true, true, false, false)},
@@ -78,9 +77,9 @@ const NameCase kNames[] = {
     {std::string("'").append(repeat("a", 125)).append(" 7"), faults(true, false, true, true)},
     // Malformed UTF-8 is never a letter, and bytes after it are still examined.
     {"Jane \x80", faults(false, false, false, true)},
-    {"Jane \xC3", faults(false, false, false, true)},        // truncated two-byte sequence
-    {"\xC3 Jane", faults(false, false, false, true)},        // lead byte followed by a space
-    {"\xC0\xA0Jane", faults(false, true, false, true)},      // overlong encoding of a space
+    {"Jane \xC3", faults(false, false, false, true)},            // truncated two-byte sequence
+    {"\xC3 Jane", faults(false, false, false, true)},            // lead byte followed by a space
+    {"\xC0\xA0Jane", faults(false, true, false, true)},          // overlong encoding of a space
     {"Jos\xE0\x83\xA9 Doe", faults(false, false, false, true)},  // overlong encoding of a letter
     {"Jos\xC3\xA9\xA9 Doe", faults(false, false, false, true)},  // stray continuation byte
     {"Jane\xE4\xB8 1", faults(false, false, true, true)},
@@ -88,10 +87,10 @@ const NameCase kNames[] = {
     // decoder reports it: a truncated sequence is one, each byte of a surrogate is one.
     {repeat("a", 118) + " \xE4\xB8", faults(false, false, false, true)},
     {repeat("a", 118) + " \xF0\x9F\x98", faults(false, false, false, true)},
-    {repeat("a", 118) + " \xED\xA0\x80", faults(true, false, false, true)},   // surrogate
-    {repeat("a", 118) + " \xF4\x90\x80", faults(true, false, false, true)},   // past U+10FFFF
-    {repeat("a", 118) + " \xE0\x80\x80", faults(true, false, false, true)},   // overlong
-    {repeat("a", 118) + " \xF0\x80\x80", faults(true, false, false, true)},   // overlong
+    {repeat("a", 118) + " \xED\xA0\x80", faults(true, false, false, true)},  // surrogate
+    {repeat("a", 118) + " \xF4\x90\x80", faults(true, false, false, true)},  // past U+10FFFF
+    {repeat("a", 118) + " \xE0\x80\x80", faults(true, false, false, true)},  // overlong
+    {repeat("a", 118) + " \xF0\x80\x80", faults(true, false, false, true)},  // overlong
     {repeat("a", 118) + " \xC3\xC3", faults(true, false, false, true)},
     {repeat("a", 118) + " \xC1\x81", faults(true, false, false, true)},  // C1 never leads
     {repeat("a", 118) + " \xF5\x80", faults(true, false, false, true)},  // nor does F5

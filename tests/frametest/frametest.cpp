@@ -128,8 +128,7 @@ PyMethodDef kDefs[] = {
     {"fail_allocation", &noargs<fail_allocation>, METH_NOARGS, nullptr},
     {"pool_size", &noargs<pool_size>, METH_NOARGS, nullptr},
     {"sleep_detached", as_cfunction<fastcall<kSleepSpec, sleep_detached>>(), kFast, nullptr},
-    {"release_detached", as_cfunction<fastcall<kReleaseSpec, release_detached>>(), kFast,
-     nullptr},
+    {"release_detached", as_cfunction<fastcall<kReleaseSpec, release_detached>>(), kFast, nullptr},
     {"call", as_cfunction<fastcall<kCallSpec, call>>(), kFast, nullptr},
     {"call_discarding", as_cfunction<fastcall<kDiscardSpec, call_discarding>>(), kFast, nullptr},
     {"raise_non_exception", &noargs<raise_non_exception>, METH_NOARGS, nullptr},
@@ -142,8 +141,8 @@ PyMethodDef kDefs[] = {
     {"as_vector", as_cfunction<fastcall<kBytesSpec, as_bytes_probe>>(), kFast, nullptr},
 };
 
-PyMethodDef* const kFunctions[] = {&kDefs[0], &kDefs[1], &kDefs[2],  &kDefs[3],  &kDefs[4],
-                                   &kDefs[5], &kDefs[6], &kDefs[7],  &kDefs[8],  &kDefs[9],
+PyMethodDef* const kFunctions[] = {&kDefs[0],  &kDefs[1],  &kDefs[2],  &kDefs[3],  &kDefs[4],
+                                   &kDefs[5],  &kDefs[6],  &kDefs[7],  &kDefs[8],  &kDefs[9],
                                    &kDefs[10], &kDefs[11], &kDefs[12], &kDefs[13], &kDefs[14]};
 
 int exec(PyObject* module) { return exec_module(module, {{}, kFunctions}); }
