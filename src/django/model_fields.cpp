@@ -4,6 +4,7 @@
 
 #include "django/django_error.hpp"
 #include "frame/convert.hpp"
+#include "frame/list_walk.hpp"
 
 namespace sorvel::django {
 
@@ -192,17 +193,15 @@ std::vector<DjangoFieldDescriptor> descriptors_from_dicts(PyObject* list) {
               max_length_key = new_str("max_length"), max_digits_key = new_str("max_digits"),
               decimal_places_key = new_str("decimal_places");
     std::vector<DjangoFieldDescriptor> descriptors;
-    const Py_ssize_t start_length = PyList_GET_SIZE(list);
-    descriptors.reserve(size_t(start_length));
-    for (Py_ssize_t i = 0; i < start_length && i < PyList_GET_SIZE(list); ++i) {
-        Ref item = Ref::borrow(PyList_GET_ITEM(list, i));
+    descriptors.reserve(size_t(PyList_GET_SIZE(list)));
+    frame::walk_list(list, [&](PyObject* item) {
         auto required = [&](const Ref& key) {
-            Ref value = Ref::steal(PyObject_GetItem(item.get(), key.get()));
+            Ref value = Ref::steal(PyObject_GetItem(item, key.get()));
             if (!value) frame::throw_fetched();
             return value;
         };
         auto optional = [&](const Ref& key) {
-            Ref value = Ref::steal(PyObject_GetItem(item.get(), key.get()));
+            Ref value = Ref::steal(PyObject_GetItem(item, key.get()));
             if (!value) frame::discard_error();
             return value;
         };
@@ -226,7 +225,7 @@ std::vector<DjangoFieldDescriptor> descriptors_from_dicts(PyObject* list) {
         d.type = type_from_name(type).value_or(DjangoFieldType::TextField);
         set_payload(d, max_length, max_digits, decimal_places);
         descriptors.push_back(std::move(d));
-    }
+    });
     return descriptors;
 }
 

@@ -6,6 +6,7 @@
 #include "django/model_schema.hpp"
 #include "django/record_writer.hpp"
 #include "django/value_reader.hpp"
+#include "frame/list_walk.hpp"
 #include "frame/native_class.hpp"
 
 namespace sorvel::django {
@@ -35,15 +36,12 @@ Ref serialize_one_instance(PyObject* instance, std::span<const DjangoFieldDescri
     return writer.to_dict(std::move(values));
 }
 
-// Visits the items of a list that Python code run per item may shrink.
+// A new list of visit(item) for the items of `list`, walked as Python code may shrink it.
 template <class Visit>
 Ref map_list(PyObject* list, Visit&& visit) {
     Ref result = frame::new_list();
-    const Py_ssize_t start_length = PyList_GET_SIZE(list);
-    for (Py_ssize_t i = 0; i < start_length && i < PyList_GET_SIZE(list); ++i) {
-        Ref item = Ref::borrow(PyList_GET_ITEM(list, i));
-        frame::list_append(result.get(), visit(item.get()).get());
-    }
+    frame::walk_list(list,
+                     [&](PyObject* item) { frame::list_append(result.get(), visit(item).get()); });
     return result;
 }
 

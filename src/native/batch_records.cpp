@@ -4,9 +4,9 @@
 #include "engine/reader.hpp"
 #include "engine/serialization.hpp"
 #include "engine/validation.hpp"
+#include "frame/list_walk.hpp"
 #include "frame/native_class.hpp"
 #include "native/functions.hpp"
-#include "native/list_walk.hpp"
 #include "native/record_api.hpp"
 #include "native/schema_class.hpp"
 
@@ -32,7 +32,7 @@ Ref validate_many(PyObject*, PyObject* const* slots) {
     const size_t checked = descriptors.size() * size_t(PyList_GET_SIZE(records));
     engine::FieldKeys keys(descriptors);
     std::vector<engine::FieldError> errors;
-    walk_list(records, [&](PyObject* record) {
+    frame::walk_list(records, [&](PyObject* record) {
         const bool is_dict = PyDict_Check(record);
         for (size_t i = 0; i < descriptors.size(); ++i) {
             const FieldDescriptor& descriptor = descriptors[i];
@@ -78,7 +78,7 @@ Ref serialize_many(PyObject*, PyObject* const* slots) {
     const auto& schema = *frame::parameter("schema", [&] { return &as_schema(slots[1]); });
     engine::FieldKeys keys(schema.descriptors);
     Ref result = frame::new_list();
-    walk_list(records, [&](PyObject* record) {
+    frame::walk_list(records, [&](PyObject* record) {
         Ref item = PyDict_Check(record) ? copy_dict_record(record, schema, keys)
                                         : serialize_record(record, schema, keys);
         frame::list_append(result.get(), item.get());

@@ -3,10 +3,10 @@
 #include <cmath>
 #include <limits>
 
+#include "frame/list_walk.hpp"
 #include "frame/native_class.hpp"
 #include "frame/pool.hpp"
 #include "native/functions.hpp"
-#include "native/list_walk.hpp"
 
 namespace sorvel::native {
 namespace {
@@ -67,7 +67,7 @@ Ref batch_stats(PyObject*, PyObject* const* slots) {
     PyObject* list = frame::parameter("values", [&] { return frame::as_list(slots[0]); });
     std::vector<double> values;
     values.reserve(size_t(PyList_GET_SIZE(list)));
-    walk_list(list, [&](PyObject* item) { values.push_back(frame::as_double(item)); });
+    frame::walk_list(list, [&](PyObject* item) { values.push_back(frame::as_double(item)); });
 
     const Py_ssize_t count = Py_ssize_t(values.size());
     Ref result = frame::new_dict();

@@ -1,8 +1,8 @@
 // validate_ids_batch and validate_names_batch: fixed-rule checks of lists of texts.
+#include "frame/list_walk.hpp"
 #include "frame/native_class.hpp"
 #include "frame/pool.hpp"
 #include "native/functions.hpp"
-#include "native/list_walk.hpp"
 #include "native/name_rules.hpp"
 
 namespace sorvel::native {
@@ -14,7 +14,8 @@ Ref validate_ids_batch(PyObject*, PyObject* const* slots) {
     PyObject* ids = frame::parameter("ids", [&] { return frame::as_list(slots[0]); });
     std::vector<bool> valid;
     valid.reserve(size_t(PyList_GET_SIZE(ids)));
-    walk_list(ids, [&](PyObject* id) { valid.push_back(is_national_id(frame::as_text(id))); });
+    frame::walk_list(ids,
+                     [&](PyObject* id) { valid.push_back(is_national_id(frame::as_text(id))); });
     frame::ListFiller result(Py_ssize_t(valid.size()));
     for (bool ok : valid)
         result.push(frame::new_bool(ok));
@@ -28,7 +29,7 @@ Ref validate_names_batch(PyObject*, PyObject* const* slots) {
     std::vector<std::string_view> names;
     held.reserve(size_t(PyList_GET_SIZE(list)));
     names.reserve(size_t(PyList_GET_SIZE(list)));
-    walk_list(list, [&](PyObject* name) {
+    frame::walk_list(list, [&](PyObject* name) {
         held.push_back(Ref::borrow(name));
         names.push_back(frame::as_text(name));
     });

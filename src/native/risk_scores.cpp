@@ -3,10 +3,10 @@
 #include <array>
 #include <cmath>
 
+#include "frame/list_walk.hpp"
 #include "frame/native_class.hpp"
 #include "frame/pool.hpp"
 #include "native/functions.hpp"
-#include "native/list_walk.hpp"
 #include "text/float_text.hpp"
 
 namespace sorvel::native {
@@ -73,7 +73,8 @@ Ref compute_risk_batch(PyObject*, PyObject* const* slots) {
         keys[k] = frame::new_str(kKeys[k]);
     std::vector<RiskInput> inputs;
     inputs.reserve(size_t(PyList_GET_SIZE(records)));
-    walk_list(records, [&](PyObject* record) { inputs.push_back(read_record(record, keys)); });
+    frame::walk_list(records,
+                     [&](PyObject* record) { inputs.push_back(read_record(record, keys)); });
 
     std::vector<double> scores(inputs.size());
     frame::detach([&] {

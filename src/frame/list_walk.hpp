@@ -6,15 +6,15 @@
 
 #include "frame/ref.hpp"
 
-namespace sorvel::native {
+namespace sorvel::frame {
 
 template <class Visit>
 void walk_list(PyObject* list, Visit&& visit) {
     const Py_ssize_t start_length = PyList_GET_SIZE(list);
     for (Py_ssize_t i = 0; i < start_length && i < PyList_GET_SIZE(list); ++i) {
-        frame::Ref item = frame::Ref::borrow(PyList_GET_ITEM(list, i));
+        Ref item = Ref::borrow(PyList_GET_ITEM(list, i));
         visit(item.get());
     }
 }
 
-}  // namespace sorvel::native
+}  // namespace sorvel::frame
