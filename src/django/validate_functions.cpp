@@ -4,6 +4,7 @@
 #include "django/model_fields.hpp"
 #include "django/model_schema.hpp"
 #include "django/value_reader.hpp"
+#include "engine/field_keys.hpp"
 #include "engine/validation.hpp"
 #include "frame/native_class.hpp"
 
@@ -12,14 +13,16 @@ namespace {
 
 using frame::Ref;
 
-// Reads every field with `read(i)` (a FieldValue) and validates the record through the engine.
+// Reads every field with `read(i, keys)` (a FieldValue; `keys` holds the call's name strings)
+// and validates the record through the engine.
 template <class Read>
 Ref validate_record(std::span<const DjangoFieldDescriptor> descriptors, Read&& read) {
     const std::vector<engine::FieldDescriptor> core = descriptors_to_core(descriptors);
+    engine::FieldKeys keys(core);
     std::vector<engine::ValidationPair> pairs;
     pairs.reserve(core.size());
     for (size_t i = 0; i < core.size(); ++i)
-        pairs.push_back({&core[i], read(i)});
+        pairs.push_back({&core[i], read(i, keys)});
     return engine::build_report(engine::validate_record_values(pairs));
 }
 
@@ -27,22 +30,24 @@ Ref validate_instance(PyObject*, PyObject* const* slots) {
     PyObject* instance = slots[0];
     const auto& schema = *frame::parameter("schema", [&] { return &as_model_schema(slots[1]); });
     const auto& descriptors = schema.descriptors;
-    return validate_record(descriptors, [&](size_t i) -> engine::FieldValue {
-        Ref value = Ref::steal(PyObject_GetAttrString(instance, descriptors[i].name.c_str()));
-        if (!value) {
-            // Whether a missing value is acceptable is the rules' to say, not the reader's.
-            frame::discard_error();
-            return engine::Null{};
-        }
-        return read_django_value(value.get(), descriptors[i]);
-    });
+    return validate_record(descriptors,
+                           [&](size_t i, engine::FieldKeys& keys) -> engine::FieldValue {
+                               Ref value = Ref::steal(PyObject_GetAttr(instance, keys.key(i)));
+                               if (!value) {
+                                   // Whether a missing value is acceptable is the rules' to say,
+                                   // not the reader's.
+                                   frame::discard_error();
+                                   return engine::Null{};
+                               }
+                               return read_django_value(value.get(), descriptors[i]);
+                           });
 }
 
 Ref validate_fields(PyObject*, PyObject* const* slots) {
     PyObject* list = frame::parameter("descriptors", [&] { return frame::as_list(slots[0]); });
     PyObject* values = frame::parameter("values", [&] { return frame::as_list(slots[1]); });
     const auto descriptors = descriptors_from_dicts(list);
-    return validate_record(descriptors, [&](size_t i) {
+    return validate_record(descriptors, [&](size_t i, engine::FieldKeys&) {
         Ref value = Ref::steal(PyList_GetItemRef(values, Py_ssize_t(i)));
         if (!value) frame::throw_fetched();
         return read_django_value(value.get(), descriptors[i]);
