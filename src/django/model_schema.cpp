@@ -26,7 +26,9 @@ constexpr frame::ArgumentSpec kSpec{"__new__", "ModelSchema", kParameters, 0, 1,
 
 ModelSchema build(PyObject* const* slots) {
     std::string name = model_name(slots[0]);
-    return ModelSchema{read_model_fields(slots[0]), std::move(name)};
+    std::vector<DjangoFieldDescriptor> descriptors = read_model_fields(slots[0]);
+    engine::CompiledSchema core(descriptors_to_core(descriptors));
+    return ModelSchema{std::move(descriptors), std::move(name), std::move(core)};
 }
 
 const ModelSchema& self_schema(PyObject* self) { return frame::payload_of<ModelSchema>(self); }

@@ -7,12 +7,14 @@
 #include <vector>
 
 #include "django/field_type.hpp"
+#include "engine/schema.hpp"
 
 namespace sorvel::django {
 
 struct ModelSchema {
     std::vector<DjangoFieldDescriptor> descriptors;
     std::string model_name;
+    engine::CompiledSchema core;  // the engine's view of the fields, made once
 };
 
 PyTypeObject* model_schema_type();

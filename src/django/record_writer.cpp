@@ -6,11 +6,9 @@
 
 namespace sorvel::django {
 
-RecordWriter::RecordWriter(std::span<const DjangoFieldDescriptor> descriptors)
-    : core_(descriptors_to_core(descriptors)), order_(engine::output_order(core_)), keys_(core_) {}
-
 frame::Ref RecordWriter::to_dict(std::vector<engine::FieldValue>&& values) {
-    auto record = engine::serialize_record_values(core_, std::move(values), order_);
+    auto record =
+        engine::serialize_record_values(core_.descriptors, std::move(values), core_.order);
     if (!record) DjangoError::serialization("<batch>", record.error().display());
     return engine::record_to_dict(record.value(), keys_);
 }

@@ -1,5 +1,5 @@
-// What one serialization call computes once for all its records: the engine's view of the
-// fields, the output order and the Python key objects.
+// One serialization call's writer: the engine's view of the fields (made once per schema, or
+// once per call for descriptor dicts) and the call's Python key objects.
 #pragma once
 
 #include <Python.h>
@@ -10,13 +10,15 @@
 #include "django/field_type.hpp"
 #include "engine/field_keys.hpp"
 #include "engine/field_value.hpp"
+#include "engine/schema.hpp"
 #include "frame/ref.hpp"
 
 namespace sorvel::django {
 
 class RecordWriter {
   public:
-    explicit RecordWriter(std::span<const DjangoFieldDescriptor> descriptors);
+    explicit RecordWriter(const engine::CompiledSchema& core)
+        : core_(core), keys_(core.descriptors) {}
     RecordWriter(const RecordWriter&) = delete;
     RecordWriter& operator=(const RecordWriter&) = delete;
 
@@ -28,8 +30,7 @@ class RecordWriter {
     frame::Ref to_dict(std::vector<engine::FieldValue>&& values);
 
   private:
-    std::vector<engine::FieldDescriptor> core_;
-    std::vector<uint32_t> order_;
+    const engine::CompiledSchema& core_;
     engine::FieldKeys keys_;
 };
 

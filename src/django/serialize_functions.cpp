@@ -47,14 +47,14 @@ Ref map_list(PyObject* list, Visit&& visit) {
 
 Ref serialize_instance(PyObject*, PyObject* const* slots) {
     const auto& schema = *frame::parameter("schema", [&] { return &as_model_schema(slots[1]); });
-    RecordWriter writer(schema.descriptors);
+    RecordWriter writer(schema.core);
     return serialize_one_instance(slots[0], schema.descriptors, writer);
 }
 
 Ref serialize_batch(PyObject*, PyObject* const* slots) {
     PyObject* instances = frame::parameter("instances", [&] { return frame::as_list(slots[0]); });
     const auto& schema = *frame::parameter("schema", [&] { return &as_model_schema(slots[1]); });
-    RecordWriter writer(schema.descriptors);
+    RecordWriter writer(schema.core);
     return map_list(instances, [&](PyObject* instance) {
         return serialize_one_instance(instance, schema.descriptors, writer);
     });
@@ -64,7 +64,7 @@ Ref serialize_values_list(PyObject*, PyObject* const* slots) {
     PyObject* rows = frame::parameter("rows", [&] { return frame::as_list(slots[0]); });
     const auto& schema = *frame::parameter("schema", [&] { return &as_model_schema(slots[1]); });
     const auto& descriptors = schema.descriptors;
-    RecordWriter writer(descriptors);
+    RecordWriter writer(schema.core);
     std::vector<Ref> indices;
     indices.reserve(descriptors.size());
     for (size_t i = 0; i < descriptors.size(); ++i)
@@ -90,7 +90,8 @@ Ref serialize_fields(PyObject*, PyObject* const* slots) {
         frame::parameter("field_descriptors", [&] { return frame::as_list(slots[0]); });
     PyObject* values_dict = frame::parameter("values", [&] { return frame::as_dict(slots[1]); });
     const auto descriptors = descriptors_from_dicts(list);
-    RecordWriter writer(descriptors);
+    const engine::CompiledSchema core(descriptors_to_core(descriptors));
+    RecordWriter writer(core);
     std::vector<engine::FieldValue> values;
     values.reserve(descriptors.size());
     for (size_t i = 0; i < descriptors.size(); ++i) {

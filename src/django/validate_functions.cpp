@@ -16,8 +16,7 @@ using frame::Ref;
 // Reads every field with `read(i, keys)` (a FieldValue; `keys` holds the call's name strings)
 // and validates the record through the engine.
 template <class Read>
-Ref validate_record(std::span<const DjangoFieldDescriptor> descriptors, Read&& read) {
-    const std::vector<engine::FieldDescriptor> core = descriptors_to_core(descriptors);
+Ref validate_record(std::span<const engine::FieldDescriptor> core, Read&& read) {
     engine::FieldKeys keys(core);
     std::vector<engine::ValidationPair> pairs;
     pairs.reserve(core.size());
@@ -29,29 +28,28 @@ Ref validate_record(std::span<const DjangoFieldDescriptor> descriptors, Read&& r
 Ref validate_instance(PyObject*, PyObject* const* slots) {
     PyObject* instance = slots[0];
     const auto& schema = *frame::parameter("schema", [&] { return &as_model_schema(slots[1]); });
-    const auto& descriptors = schema.descriptors;
-    return validate_record(descriptors,
-                           [&](size_t i, engine::FieldKeys& keys) -> engine::FieldValue {
-                               Ref value = Ref::steal(PyObject_GetAttr(instance, keys.key(i)));
-                               if (!value) {
-                                   // Whether a missing value is acceptable is the rules' to say,
-                                   // not the reader's.
-                                   frame::discard_error();
-                                   return engine::Null{};
-                               }
-                               return read_django_value(value.get(), descriptors[i]);
-                           });
+    auto read = [&](size_t i, engine::FieldKeys& keys) -> engine::FieldValue {
+        Ref value = Ref::steal(PyObject_GetAttr(instance, keys.key(i)));
+        if (!value) {
+            // Whether a missing value is acceptable is the rules' to say, not the reader's.
+            frame::discard_error();
+            return engine::Null{};
+        }
+        return read_django_value(value.get(), schema.descriptors[i]);
+    };
+    return validate_record(schema.core.descriptors, read);
 }
 
 Ref validate_fields(PyObject*, PyObject* const* slots) {
     PyObject* list = frame::parameter("descriptors", [&] { return frame::as_list(slots[0]); });
     PyObject* values = frame::parameter("values", [&] { return frame::as_list(slots[1]); });
     const auto descriptors = descriptors_from_dicts(list);
-    return validate_record(descriptors, [&](size_t i, engine::FieldKeys&) {
+    auto read = [&](size_t i, engine::FieldKeys&) {
         Ref value = Ref::steal(PyList_GetItemRef(values, Py_ssize_t(i)));
         if (!value) frame::throw_fetched();
         return read_django_value(value.get(), descriptors[i]);
-    });
+    };
+    return validate_record(descriptors_to_core(descriptors), read);
 }
 
 Ref version(PyObject*) { return frame::new_str("1.0.1"); }
