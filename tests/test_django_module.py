@@ -3,6 +3,8 @@ shared library it shares with _native."""
 
 import inspect
 import json
+import shutil
+import subprocess
 import textwrap
 
 import pytest
@@ -409,3 +411,19 @@ def test_importing_sorvel_django_reads_no_model_and_imports_no_json(run_python):
         "print('json' in sys.modules)\n",
     )
     assert completed.stdout.split() == ["False", "False", "True"]
+
+
+def test_the_library_exports_only_the_module_entry_points():
+    # Everything else stays inside the library, so nothing can clash with other extensions.
+    nm = shutil.which("nm")
+    if nm is None:
+        pytest.skip("nm (binutils) is not installed")
+    listing = subprocess.run(
+        [nm, "-D", "--defined-only", _native.__file__], capture_output=True, text=True, check=True
+    ).stdout
+    assert sorted(line.split()[-1] for line in listing.splitlines()) == [
+        "PyInit__native",
+        "PyInit_sorvel_django",
+        "PyModExport__native",
+        "PyModExport_sorvel_django",
+    ]
