@@ -4,10 +4,8 @@
 
 #include <Python.h>
 
-#include <span>
 #include <vector>
 
-#include "django/field_type.hpp"
 #include "engine/field_keys.hpp"
 #include "engine/field_value.hpp"
 #include "engine/schema.hpp"

@@ -59,7 +59,7 @@ Parsed parsed_or_fail(std::optional<Parsed> parsed, const DjangoFieldDescriptor&
 engine::FieldValue read_json(PyObject* value, const DjangoFieldDescriptor& d) {
     Ref json;
     try {
-        json = engine::import_module("json");
+        json = engine::import_module(engine::names::json());
     } catch (PythonError& error) {
         DjangoError::python("cannot import json module: " + frame::error_text(error));
     }

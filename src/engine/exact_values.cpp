@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "engine/python_names.hpp"
 #include "frame/error.hpp"
 #include "frame/once.hpp"
 #include "frame/ref.hpp"
@@ -28,7 +29,7 @@ PyDateTime_CAPI* datetime_api() {
 PyObject* uuid_class() {
     static frame::Once<PyObject*> cell;
     if (const auto* known = cell.peek()) return *known;
-    Ref module = Ref::steal(PyImport_GetModule(Ref::steal(PyUnicode_FromString("uuid")).get()));
+    Ref module = Ref::steal(PyImport_GetModule(names::uuid()));
     if (!module) {
         frame::discard_error();
         return nullptr;
@@ -56,7 +57,7 @@ struct Offset {
 std::optional<Offset> utc_offset(PyObject* tzinfo, PyObject* argument, PyDateTime_CAPI* api) {
     if (tzinfo == Py_None) return Offset{};
     if (tzinfo == api->TimeZone_UTC) return Offset{true, 0};
-    Ref offset = Ref::steal(PyObject_CallMethod(tzinfo, "utcoffset", "O", argument));
+    Ref offset = Ref::steal(PyObject_CallMethodOneArg(tzinfo, names::utcoffset(), argument));
     if (!offset) {
         frame::discard_error();
         return std::nullopt;
@@ -177,9 +178,7 @@ std::optional<text::Uuid> exact_uuid(PyObject* value) {
     if (cls == nullptr || Py_TYPE(value) != reinterpret_cast<PyTypeObject*>(cls)) {
         return std::nullopt;
     }
-    static frame::Once<PyObject*> int_name;
-    Ref number = Ref::steal(
-        PyObject_GetAttr(value, int_name.get([] { return PyUnicode_InternFromString("int"); })));
+    Ref number = Ref::steal(PyObject_GetAttr(value, names::int_()));
     if (!number || !PyLong_Check(number.get())) {
         frame::discard_error();
         return std::nullopt;

@@ -16,10 +16,7 @@ Ref checked(PyObject* result) {
 
 }  // namespace
 
-Ref import_module(const char* name) {
-    Ref module_name = checked(PyUnicode_FromString(name));
-    return checked(PyImport_Import(module_name.get()));
-}
+Ref import_module(PyObject* name) { return checked(PyImport_Import(name)); }
 
 Ref call_str(PyObject* value) { return checked(PyObject_Str(value)); }
 
@@ -28,12 +25,12 @@ Ref call_isoformat(PyObject* value) {
 }
 
 Ref call_json_dumps(PyObject* value) {
-    Ref json = import_module("json");
+    Ref json = import_module(names::json());
     return checked(PyObject_CallMethodOneArg(json.get(), names::dumps(), value));
 }
 
 Ref call_b64encode(PyObject* value) {
-    Ref base64 = import_module("base64");
+    Ref base64 = import_module(names::base64());
     Ref encoded = checked(PyObject_CallMethodOneArg(base64.get(), names::b64encode(), value));
     return checked(PyObject_CallMethodOneArg(encoded.get(), names::decode(), names::ascii()));
 }

@@ -10,8 +10,9 @@
 
 namespace sorvel::engine {
 
-// The module of that name through the interpreter's import machinery.
-frame::Ref import_module(const char* name);
+// The module of that name (an interned str, see python_names.hpp) through the interpreter's
+// import machinery.
+frame::Ref import_module(PyObject* name);
 // str(value); the interpreter's exception on failure.
 frame::Ref call_str(PyObject* value);
 // value.isoformat(); the interpreter's exception on failure.

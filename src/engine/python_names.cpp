@@ -18,6 +18,11 @@ constexpr char kDumps[] = "dumps";
 constexpr char kB64encode[] = "b64encode";
 constexpr char kDecode[] = "decode";
 constexpr char kAscii[] = "ascii";
+constexpr char kUtcoffset[] = "utcoffset";
+constexpr char kInt[] = "int";
+constexpr char kJson[] = "json";
+constexpr char kBase64[] = "base64";
+constexpr char kUuid[] = "uuid";
 
 }  // namespace
 
@@ -27,5 +32,10 @@ PyObject* dumps() { return interned<kDumps>(); }
 PyObject* b64encode() { return interned<kB64encode>(); }
 PyObject* decode() { return interned<kDecode>(); }
 PyObject* ascii() { return interned<kAscii>(); }
+PyObject* utcoffset() { return interned<kUtcoffset>(); }
+PyObject* int_() { return interned<kInt>(); }
+PyObject* json() { return interned<kJson>(); }
+PyObject* base64() { return interned<kBase64>(); }
+PyObject* uuid() { return interned<kUuid>(); }
 
 }  // namespace sorvel::engine::names

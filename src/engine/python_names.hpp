@@ -11,5 +11,11 @@ PyObject* dumps();
 PyObject* b64encode();
 PyObject* decode();
 PyObject* ascii();
+PyObject* utcoffset();
+PyObject* int_();
+// Module names.
+PyObject* json();
+PyObject* base64();
+PyObject* uuid();
 
 }  // namespace sorvel::engine::names

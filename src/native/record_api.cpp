@@ -12,6 +12,9 @@ namespace sorvel::native {
 
 using frame::Ref;
 
+namespace {
+
+// Every field of `record` in declaration order; the first failure is raised.
 std::vector<engine::FieldValue> read_record(PyObject* record, const engine::CompiledSchema& schema,
                                             engine::FieldKeys& keys) {
     std::vector<engine::FieldValue> values;
@@ -21,6 +24,8 @@ std::vector<engine::FieldValue> read_record(PyObject* record, const engine::Comp
     }
     return values;
 }
+
+}  // namespace
 
 Ref serialize_record(PyObject* record, const engine::CompiledSchema& schema,
                      engine::FieldKeys& keys) {
