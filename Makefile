@@ -1,13 +1,13 @@
-# `make test` is the one test command: it sets up everything it needs on a fresh machine
-# (Debian packages, a .venv from Python 3.13, packages from the index), builds the extension
-# through pip, and runs the C++ codec tests and the Python tests.
+# `make test` is the one test command: it sets up everything it needs on a fresh machine with a
+# C++ compiler and Python 3.13 (a .venv, packages from the index, oneTBB among them), builds the
+# extension through pip into build/test (kept between runs, ignored by git), and runs the C++
+# codec tests and the Python tests.
 
 VENV      := .venv
 PYTHON    := $(VENV)/bin/python
 BUILD_DIR := build/test
-APT_DEPS  := libtbb-dev
 
-.PHONY: test build deps system-deps bench clean
+.PHONY: test build deps bench check-install clean
 
 test: build
 	$(BUILD_DIR)/cpp_tests
@@ -19,24 +19,20 @@ build: deps
 
 deps: $(VENV)/.deps-installed
 
-$(VENV)/.deps-installed: requirements-dev.txt | system-deps
+$(VENV)/.deps-installed: requirements-dev.txt
 	@python=$$(tools/find-python.sh) || exit 1; \
 	  [ -x $(PYTHON) ] || $$python -m venv $(VENV)
 	$(PYTHON) -m pip install --quiet --upgrade pip
 	$(PYTHON) -m pip install --quiet -r requirements-dev.txt
 	touch $@
 
-system-deps:
-	@missing=""; for pkg in $(APT_DEPS); do \
-	  dpkg -s $$pkg >/dev/null 2>&1 || missing="$$missing $$pkg"; done; \
-	if [ -n "$$missing" ]; then \
-	  echo "installing Debian packages:$$missing"; \
-	  sudo=""; [ "$$(id -u)" = 0 ] || sudo=sudo; \
-	  $$sudo apt-get update -qq && DEBIAN_FRONTEND=noninteractive $$sudo apt-get install -y -qq $$missing; \
-	fi
-
 bench: build
 	$(PYTHON) bench/bench_batches.py
+
+# A new user's install on this machine with the system's oneTBB hidden: `pip install .`, an sdist
+# and its install, each in a fresh venv, and the error of a build that finds no oneTBB.
+check-install:
+	tools/check-fresh-install.sh
 
 clean:
 	rm -rf build $(VENV)
