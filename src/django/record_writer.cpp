@@ -1,16 +1,27 @@
 #include "django/record_writer.hpp"
 
 #include "django/django_error.hpp"
-#include "engine/schema.hpp"
-#include "engine/serialization.hpp"
+#include "django/value_reader.hpp"
 
 namespace sorvel::django {
 
-frame::Ref RecordWriter::to_dict(std::vector<engine::FieldValue>&& values) {
-    auto record =
-        engine::serialize_record_values(core_.descriptors, std::move(values), core_.order);
-    if (!record) DjangoError::serialization("<batch>", record.error().display());
-    return engine::record_to_dict(record.value(), keys_);
+void RecordWriter::put_missing(size_t i, const DjangoFieldDescriptor& d) {
+    if (!d.nullable && !d.has_default) DjangoError::null_not_allowed(d.name);
+    output_.put_none(i);
+}
+
+void RecordWriter::put(size_t i, PyObject* value, const DjangoFieldDescriptor& d) {
+    if (value == Py_None) {
+        output_.put_none(i);
+        return;
+    }
+    output_.put(i, value, [&](PyObject* present) { return read_django_value(present, d); });
+}
+
+frame::Ref RecordWriter::finish() {
+    return output_.finish([](const engine::EngineError& error) {
+        DjangoError::serialization("<batch>", error.display());
+    });
 }
 
 }  // namespace sorvel::django

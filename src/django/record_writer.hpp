@@ -1,13 +1,13 @@
 // One serialization call's writer: the engine's view of the fields (made once per schema, or
-// once per call for descriptor dicts) and the call's Python key objects.
+// once per call for descriptor dicts), the call's Python key objects and the record being
+// assembled.
 #pragma once
 
 #include <Python.h>
 
-#include <vector>
-
+#include "django/field_type.hpp"
 #include "engine/field_keys.hpp"
-#include "engine/field_value.hpp"
+#include "engine/record_output.hpp"
 #include "engine/schema.hpp"
 #include "frame/ref.hpp"
 
@@ -16,20 +16,28 @@ namespace sorvel::django {
 class RecordWriter {
   public:
     explicit RecordWriter(const engine::CompiledSchema& core)
-        : core_(core), keys_(core.descriptors) {}
+        : keys_(core.descriptors), output_(core, keys_) {}
     RecordWriter(const RecordWriter&) = delete;
     RecordWriter& operator=(const RecordWriter&) = delete;
 
     // The Python str of field `i`'s name, for lookups and output alike.
     PyObject* key(size_t i) { return keys_.key(i); }
 
-    // One record's values (one per descriptor) as a new dict, keys in ascending name order. An
-    // engine error is reported for the record as a whole ("<batch>").
-    frame::Ref to_dict(std::vector<engine::FieldValue>&& values);
+    // Starts a record; each field is then given once, in declaration order.
+    void begin() { output_.begin(); }
+    // Field `i` has no value (a failed lookup): null where the field may be null, else the
+    // "null not allowed" error.
+    void put_missing(size_t i, const DjangoFieldDescriptor& d);
+    // Field `i` holds `value` (None included), read as read_django_value reads it.
+    void put(size_t i, PyObject* value, const DjangoFieldDescriptor& d);
+
+    // The record as a new dict, keys in ascending name order. An engine error is reported for
+    // the record as a whole ("<batch>").
+    frame::Ref finish();
 
   private:
-    const engine::CompiledSchema& core_;
     engine::FieldKeys keys_;
+    engine::RecordOutput output_;
 };
 
 }  // namespace sorvel::django

@@ -14,26 +14,19 @@ namespace {
 
 using frame::Ref;
 
-// A value that is missing (a failed lookup) where the field needs one.
-engine::FieldValue missing_value(const DjangoFieldDescriptor& d) {
-    if (!d.nullable && !d.has_default) DjangoError::null_not_allowed(d.name);
-    return engine::Null{};
-}
-
 Ref serialize_one_instance(PyObject* instance, std::span<const DjangoFieldDescriptor> descriptors,
                            RecordWriter& writer) {
-    std::vector<engine::FieldValue> values;
-    values.reserve(descriptors.size());
+    writer.begin();
     for (size_t i = 0; i < descriptors.size(); ++i) {
         Ref value = Ref::steal(PyObject_GetAttr(instance, writer.key(i)));
         if (!value) {
             frame::discard_error();
-            values.push_back(missing_value(descriptors[i]));
+            writer.put_missing(i, descriptors[i]);
         } else {
-            values.push_back(read_django_value(value.get(), descriptors[i]));
+            writer.put(i, value.get(), descriptors[i]);
         }
     }
-    return writer.to_dict(std::move(values));
+    return writer.finish();
 }
 
 // A new list of visit(item) for the items of `list`, walked as Python code may shrink it.
@@ -70,18 +63,17 @@ Ref serialize_values_list(PyObject*, PyObject* const* slots) {
     for (size_t i = 0; i < descriptors.size(); ++i)
         indices.push_back(frame::new_size(Py_ssize_t(i)));
     return map_list(rows, [&](PyObject* row) {
-        std::vector<engine::FieldValue> values;
-        values.reserve(descriptors.size());
+        writer.begin();
         for (size_t i = 0; i < descriptors.size(); ++i) {
             Ref cell = Ref::steal(PyObject_GetItem(row, indices[i].get()));
             if (!cell) frame::discard_error();  // a short row: the cell is missing
             if (!cell || cell.get() == Py_None) {
-                values.push_back(missing_value(descriptors[i]));
+                writer.put_missing(i, descriptors[i]);
             } else {
-                values.push_back(read_django_value(cell.get(), descriptors[i]));
+                writer.put(i, cell.get(), descriptors[i]);
             }
         }
-        return writer.to_dict(std::move(values));
+        return writer.finish();
     });
 }
 
@@ -92,16 +84,18 @@ Ref serialize_fields(PyObject*, PyObject* const* slots) {
     const auto descriptors = descriptors_from_dicts(list);
     const engine::CompiledSchema core(descriptors_to_core(descriptors));
     RecordWriter writer(core);
-    std::vector<engine::FieldValue> values;
-    values.reserve(descriptors.size());
+    writer.begin();
     for (size_t i = 0; i < descriptors.size(); ++i) {
         PyObject* found = nullptr;
         if (PyDict_GetItemRef(values_dict, writer.key(i), &found) < 0) frame::throw_fetched();
         Ref value = Ref::steal(found);
-        values.push_back(value ? read_django_value(value.get(), descriptors[i])
-                               : missing_value(descriptors[i]));
+        if (value) {
+            writer.put(i, value.get(), descriptors[i]);
+        } else {
+            writer.put_missing(i, descriptors[i]);
+        }
     }
-    return writer.to_dict(std::move(values));
+    return writer.finish();
 }
 
 constexpr const char* kInstance[] = {"instance", "schema"};

@@ -6,6 +6,7 @@
 #include <Python.h>
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -78,6 +79,12 @@ std::vector<T> as_vector(PyObject* object, ConvertItem&& convert_item) {
 // New Python objects from native values.
 inline Ref new_str(std::string_view text) {
     return Ref::steal(must(PyUnicode_FromStringAndSize(text.data(), Py_ssize_t(text.size()))));
+}
+// A str of ASCII text (every byte below 0x80), made without decoding.
+inline Ref new_ascii(const char* text, size_t size) {
+    Ref result = Ref::steal(must(PyUnicode_New(Py_ssize_t(size), 127)));
+    std::memcpy(PyUnicode_1BYTE_DATA(result.get()), text, size);
+    return result;
 }
 inline Ref new_int(int64_t value) { return Ref::steal(must(PyLong_FromLongLong(value))); }
 inline Ref new_uint(uint64_t value) { return Ref::steal(must(PyLong_FromUnsignedLongLong(value))); }

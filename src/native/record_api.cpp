@@ -12,27 +12,33 @@ namespace sorvel::native {
 
 using frame::Ref;
 
-namespace {
-
-// Every field of `record` in declaration order; the first failure is raised.
-std::vector<engine::FieldValue> read_record(PyObject* record, const engine::CompiledSchema& schema,
-                                            engine::FieldKeys& keys) {
-    std::vector<engine::FieldValue> values;
-    values.reserve(schema.descriptors.size());
-    for (size_t i = 0; i < schema.descriptors.size(); ++i) {
-        values.push_back(engine::read_field_value(record, schema.descriptors[i], keys.key(i)));
-    }
-    return values;
-}
-
-}  // namespace
-
 Ref serialize_record(PyObject* record, const engine::CompiledSchema& schema,
-                     engine::FieldKeys& keys) {
-    auto serialized = engine::serialize_record_values(
-        schema.descriptors, read_record(record, schema, keys), schema.order);
-    if (!serialized) serialized.error().raise();
-    return engine::record_to_dict(serialized.value(), keys);
+                     engine::FieldKeys& keys, engine::RecordOutput& output) {
+    output.begin();
+    const bool is_dict = PyDict_Check(record);
+    for (size_t i = 0; i < schema.descriptors.size(); ++i) {
+        const engine::FieldDescriptor& descriptor = schema.descriptors[i];
+        Ref value;
+        if (is_dict) {
+            PyObject* found = nullptr;
+            if (PyDict_GetItemRef(record, keys.key(i), &found) < 0) frame::throw_fetched();
+            value = Ref::steal(found);
+        } else {
+            value = Ref::steal(PyObject_GetAttr(record, keys.key(i)));
+            if (!value) frame::discard_error();  // a failing lookup counts as a missing field
+        }
+        if (!value || value.get() == Py_None) {
+            if (!descriptor.nullable && !descriptor.has_default) {
+                engine::EngineError::required_null(descriptor.name).raise();
+            }
+            output.put_none(i);
+            continue;
+        }
+        output.put(i, value.get(), [&](PyObject* present) {
+            return engine::convert_field_value(present, descriptor);
+        });
+    }
+    return output.finish([](const engine::EngineError& error) { error.raise(); });
 }
 
 namespace {
@@ -54,7 +60,8 @@ Ref validate(PyObject*, PyObject* const* slots) {
 Ref serialize(PyObject*, PyObject* const* slots) {
     const auto& schema = frame::parameter("schema", [&] { return &as_schema(slots[1]); });
     engine::FieldKeys keys(schema->descriptors);
-    return serialize_record(slots[0], *schema, keys);
+    engine::RecordOutput output(*schema, keys);
+    return serialize_record(slots[0], *schema, keys, output);
 }
 
 Ref version(PyObject*) { return frame::new_str("1.0.1"); }

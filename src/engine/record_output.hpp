@@ -1,0 +1,79 @@
+// One serialized record assembled field by field, for the serializers that read Python values
+// themselves. A value that takes the direct road (direct_output.hpp) is kept as its output
+// object; any other is kept as the FieldValue the generic reader made of it and serialized when
+// the record is finished. Reading happens in declaration order and generic serialization after
+// all reads, also in declaration order, so the first error a record raises is the one the generic
+// road (read everything, then serialize_record_values) raises: the direct road never fails.
+#pragma once
+
+#include <Python.h>
+
+#include <optional>
+#include <span>
+#include <utility>
+#include <vector>
+
+#include "engine/direct_output.hpp"
+#include "engine/engine_error.hpp"
+#include "engine/field_keys.hpp"
+#include "engine/field_value.hpp"
+#include "engine/schema.hpp"
+#include "frame/ref.hpp"
+
+namespace sorvel::engine {
+
+class RecordOutput {
+  public:
+    // The schema and the keys outlive the RecordOutput; one RecordOutput serves every record of
+    // a call, so its storage is allocated once. With `direct` false every value takes the
+    // generic road (the differential tests compare both roads).
+    RecordOutput(const CompiledSchema& schema, FieldKeys& keys, bool direct = true);
+    RecordOutput(const RecordOutput&) = delete;
+    RecordOutput& operator=(const RecordOutput&) = delete;
+
+    OutputForm form(size_t i) const { return forms_[i]; }
+
+    // Starts a record; every field must then be put once before finish().
+    void begin() { generic_.clear(); }
+
+    // Field `i` of the current record is None (a null value).
+    void put_none(size_t i) { outputs_[i] = frame::Ref::borrow(Py_None); }
+    // Field `i` holds the present value `value`: its direct output if it has one, else the
+    // FieldValue `read(value)` gives (which may raise, ending the record).
+    template <class Read>
+    void put(size_t i, PyObject* value, Read&& read) {
+        frame::Ref direct;
+        if (direct_) direct = direct_output(forms_[i], value);
+        if (direct) {
+            outputs_[i] = std::move(direct);
+        } else {
+            generic_.emplace_back(uint32_t(i), read(value));
+        }
+    }
+    void put_value(size_t i, FieldValue&& value) {
+        generic_.emplace_back(uint32_t(i), std::move(value));
+    }
+
+    // The record as a new dict, keys in output order; a serialization failure of a generic value
+    // is passed to `fail`, which must throw. The RecordOutput is then ready for the next record.
+    template <class Fail>
+    frame::Ref finish(Fail&& fail) {
+        if (!generic_.empty()) {
+            if (auto error = serialize_generic()) fail(*error);
+        }
+        return build_dict();
+    }
+
+  private:
+    std::optional<EngineError> serialize_generic();
+    frame::Ref build_dict();
+
+    const CompiledSchema& schema_;
+    FieldKeys& keys_;
+    bool direct_;
+    std::vector<OutputForm> forms_;
+    std::vector<frame::Ref> outputs_;
+    std::vector<std::pair<uint32_t, FieldValue>> generic_;
+};
+
+}  // namespace sorvel::engine

@@ -1,0 +1,28 @@
+// The standard library's Decimal and UUID objects read from their storage, without the Python
+// calls (str(), the int attribute) that the text road makes.
+//
+// Both read layouts that belong to the interpreter version: a UUID's int slot is found through
+// its class's member descriptor and trusted only while the class is unchanged (its version
+// tag); a decimal.Decimal's coefficient is read from the C implementation's object only after a
+// self-test on known values passed at first use. When a check fails the functions answer from
+// the public road (str() and its parse) or nullopt, never something different.
+#pragma once
+
+#include <Python.h>
+
+#include <optional>
+
+#include "text/decimal.hpp"
+#include "text/uuid.hpp"
+
+namespace sorvel::engine {
+
+// An exact decimal.Decimal whose str() is positional ("1.50", "-0.000001") and whose value fits
+// the 96-bit decimal with scale 0..28: exactly what parsing its str() gives. nullopt for every
+// other object, including Decimals that str() prints with an exponent and NaN or infinities.
+std::optional<text::Decimal> exact_decimal(PyObject* value);
+
+// An exact uuid.UUID's 128 bits, read from its int slot; nullopt otherwise.
+std::optional<text::Uuid> exact_uuid_fast(PyObject* value);
+
+}  // namespace sorvel::engine
