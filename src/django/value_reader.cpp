@@ -1,6 +1,7 @@
 #include "django/value_reader.hpp"
 
 #include "django/django_error.hpp"
+#include "engine/decimal_text.hpp"
 #include "engine/exact_values.hpp"
 #include "engine/python_calls.hpp"
 #include "engine/python_names.hpp"
@@ -104,7 +105,8 @@ engine::FieldValue read_django_value(PyObject* value, const DjangoFieldDescripto
         case T::DecimalField: {
             const std::string text =
                 method_text(value, engine::names::dunder_str(), "Decimal (via str)");
-            auto parsed = text::parse_decimal(text);
+            std::string storage;
+            auto parsed = text::parse_decimal(engine::decimal_reading_text(value, text, storage));
             if (!parsed)
                 DjangoError::serialization(d.name, "cannot parse '" + text + "' as Decimal");
             return parsed.value();

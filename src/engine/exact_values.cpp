@@ -47,13 +47,16 @@ text::Time time_of(PyObject* value) {
             uint32_t(PyDateTime_DATE_GET_MICROSECOND(value)) * 1000u};
 }
 
+constexpr int64_t kMicrosecondsPerDay = int64_t{86400} * 1000000;
+
 struct Offset {
     bool aware = false;
     int64_t microseconds = 0;  // east of UTC
 };
 
-// What tzinfo.utcoffset(argument) says (None: naive); nothing when it fails or answers
-// something other than a timedelta, which the text path reports in its own way.
+// What tzinfo.utcoffset(argument) says (None: naive); nothing when it fails, answers something
+// other than a timedelta, or an offset of a day or more: the text path reports those in its own
+// way.
 std::optional<Offset> utc_offset(PyObject* tzinfo, PyObject* argument, PyDateTime_CAPI* api) {
     if (tzinfo == Py_None) return Offset{};
     if (tzinfo == api->TimeZone_UTC) return Offset{true, 0};
@@ -64,9 +67,16 @@ std::optional<Offset> utc_offset(PyObject* tzinfo, PyObject* argument, PyDateTim
     }
     if (offset.get() == Py_None) return Offset{};
     if (Py_TYPE(offset.get()) != api->DeltaType) return std::nullopt;
-    const int64_t seconds = int64_t(PyDateTime_DELTA_GET_DAYS(offset.get())) * 86400 +
-                            PyDateTime_DELTA_GET_SECONDS(offset.get());
-    return Offset{true, seconds * 1000000 + PyDateTime_DELTA_GET_MICROSECONDS(offset.get())};
+    // A timedelta keeps seconds in 0..86399 and microseconds in 0..999999, so an offset strictly
+    // between -24 h and 24 h has days 0 or -1. Python's isoformat() refuses anything else; the
+    // text path raises its ValueError. Checking the days first keeps the arithmetic in range.
+    const int days = PyDateTime_DELTA_GET_DAYS(offset.get());
+    if (days < -1 || days > 0) return std::nullopt;
+    const int64_t microseconds =
+        (int64_t(days) * 86400 + PyDateTime_DELTA_GET_SECONDS(offset.get())) * 1000000 +
+        PyDateTime_DELTA_GET_MICROSECONDS(offset.get());
+    if (microseconds <= -kMicrosecondsPerDay) return std::nullopt;
+    return Offset{true, microseconds};
 }
 
 // The UTC offset in whole minutes of a datetime, 0 for a naive one; nothing when the text form

@@ -23,6 +23,8 @@ constexpr char kInt[] = "int";
 constexpr char kJson[] = "json";
 constexpr char kBase64[] = "base64";
 constexpr char kUuid[] = "uuid";
+constexpr char kDecimalModule[] = "decimal";
+constexpr char kDecimal[] = "Decimal";
 
 }  // namespace
 
@@ -37,5 +39,7 @@ PyObject* int_() { return interned<kInt>(); }
 PyObject* json() { return interned<kJson>(); }
 PyObject* base64() { return interned<kBase64>(); }
 PyObject* uuid() { return interned<kUuid>(); }
+PyObject* decimal() { return interned<kDecimalModule>(); }
+PyObject* Decimal() { return interned<kDecimal>(); }
 
 }  // namespace sorvel::engine::names

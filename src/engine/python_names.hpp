@@ -13,9 +13,11 @@ PyObject* decode();
 PyObject* ascii();
 PyObject* utcoffset();
 PyObject* int_();
+PyObject* Decimal();
 // Module names.
 PyObject* json();
 PyObject* base64();
 PyObject* uuid();
+PyObject* decimal();
 
 }  // namespace sorvel::engine::names

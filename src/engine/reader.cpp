@@ -1,5 +1,6 @@
 #include "engine/reader.hpp"
 
+#include "engine/decimal_text.hpp"
 #include "engine/engine_error.hpp"
 #include "engine/exact_values.hpp"
 #include "engine/python_calls.hpp"
@@ -45,6 +46,18 @@ FieldValue parse_text(const FieldDescriptor& descriptor, Ref text, Parse parse,
     return FieldValue(parsed.take());
 }
 
+FieldValue read_decimal(PyObject* value, const FieldDescriptor& descriptor) {
+    Ref text = call_str(value);
+    std::string storage;
+    auto parsed =
+        text::parse_decimal(decimal_reading_text(value, frame::as_text(text.get()), storage));
+    if (!parsed) {
+        mismatch(descriptor, kind_name(descriptor.kind),
+                 "invalid decimal string: " + detail(parsed.error()));
+    }
+    return FieldValue(parsed.take());
+}
+
 }  // namespace
 
 Bytes read_bytes(PyObject* value) {
@@ -70,8 +83,7 @@ FieldValue convert_field_value(PyObject* value, const FieldDescriptor& descripto
         case kind_index<BoolKind>:
             return frame::as_bool(value);
         case kind_index<DecimalKind>:
-            return parse_text(descriptor, call_str(value), text::parse_decimal,
-                              "invalid decimal string: ");
+            return read_decimal(value, descriptor);
         case kind_index<DateTimeKind>:
             if (auto exact = exact_datetime(value)) return *exact;
             return parse_text(descriptor, call_isoformat(value), text::parse_datetime_engine,

@@ -25,6 +25,11 @@ JsonValue text_form(Append append, const Value& value) {
 
 }  // namespace
 
+std::string datetime_range_error(const text::DateTime& value) {
+    return "datetime out of range: year " + std::to_string(value.date.year) +
+           " after conversion to UTC is outside 1 to 9999";
+}
+
 text::Result<SerializedRecord, EngineError> serialize_record_values(
     std::span<const FieldDescriptor> descriptors, std::vector<FieldValue>&& values,
     std::span<const uint32_t> order) {
@@ -75,9 +80,15 @@ text::Result<SerializedRecord, EngineError> serialize_record_values(
             case variant_index<text::Time, FieldValue>::value:
                 out = text_form(text::append_time, std::get<text::Time>(value));
                 break;
-            case variant_index<text::DateTime, FieldValue>::value:
-                out = text_form(text::append_datetime_utc, std::get<text::DateTime>(value));
+            case variant_index<text::DateTime, FieldValue>::value: {
+                const auto& datetime = std::get<text::DateTime>(value);
+                if (!writable_datetime(datetime)) {
+                    return text::Failure{EngineError::serialization(
+                        descriptors[i].name, datetime_range_error(datetime))};
+                }
+                out = text_form(text::append_datetime_utc, datetime);
                 break;
+            }
             case variant_index<text::Uuid, FieldValue>::value:
                 out = text_form(text::append_uuid, std::get<text::Uuid>(value));
                 break;

@@ -144,6 +144,77 @@ Result<Decimal, DecimalError> parse_decimal(std::string_view text) {
     return result;
 }
 
+std::optional<std::string> positional_decimal_text(std::string_view text) {
+    constexpr int64_t kKeptIntegerDigits = 40;
+    constexpr int64_t kKeptFractionDigits = 30;
+    constexpr int64_t kExponentClamp = int64_t{1} << 40;  // far past both limits above
+
+    size_t i = 0;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    const size_t start = i;
+    size_t point = std::string_view::npos;
+    for (; i < text.size() && text[i] != 'E' && text[i] != 'e'; ++i) {
+        if (text[i] == '.' && point == std::string_view::npos) {
+            point = i;
+        } else if (text[i] < '0' || text[i] > '9') {
+            return std::nullopt;
+        }
+    }
+    const size_t mark = i;
+    const int64_t shown_fraction = point == std::string_view::npos ? 0 : int64_t(mark - point - 1);
+    if (mark - start - (point == std::string_view::npos ? 0 : 1) == 0) return std::nullopt;
+    if (mark == text.size()) return std::nullopt;
+    ++i;
+    bool negative_exponent = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative_exponent = text[i++] == '-';
+    if (i == text.size()) return std::nullopt;
+    int64_t exponent = 0;
+    for (; i < text.size(); ++i) {
+        if (text[i] < '0' || text[i] > '9') return std::nullopt;
+        exponent = std::min(exponent * 10 + (text[i] - '0'), kExponentClamp);
+    }
+    if (negative_exponent) exponent = -exponent;
+
+    // The coefficient's digits without the point and without leading zeros (one zero stays).
+    std::string digits;
+    for (size_t j = start; j < mark; ++j) {
+        if (text[j] == '.' || (digits.empty() && text[j] == '0')) continue;
+        digits.push_back(text[j]);
+    }
+    if (digits.empty()) digits = "0";
+    exponent -= shown_fraction;
+    if (digits == "0" && exponent > 0) exponent = 0;
+
+    std::string out;
+    if (negative) out.push_back('-');
+    const int64_t count = int64_t(digits.size());
+    if (exponent >= 0) {
+        out.append(digits, 0, size_t(std::min(count, kKeptIntegerDigits)));
+        out.append(size_t(std::clamp<int64_t>(kKeptIntegerDigits - count, 0, exponent)), '0');
+        return out;
+    }
+    const int64_t integer_digits = count + exponent;  // digits before the point
+    if (integer_digits >= kKeptIntegerDigits) {
+        out.append(digits, 0, size_t(kKeptIntegerDigits));
+        return out;
+    }
+    std::string fraction;
+    if (integer_digits > 0) {
+        out.append(digits, 0, size_t(integer_digits));
+        fraction.assign(digits, size_t(integer_digits),
+                        size_t(std::min(count - integer_digits, kKeptFractionDigits)));
+    } else {
+        out.push_back('0');
+        fraction.assign(size_t(std::min(-integer_digits, kKeptFractionDigits)), '0');
+        fraction.append(digits, 0,
+                        size_t(std::min(count, kKeptFractionDigits - int64_t(fraction.size()))));
+    }
+    out.push_back('.');
+    out += fraction;
+    return out;
+}
+
 int digit_count(const Decimal& value) {
     char buf[40];
     return write_mantissa(buf, value.mantissa);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -37,6 +38,14 @@ std::string_view describe(DecimalError error);
 // Reads "[+-]digits[.digits]" with "_" separators after the first digit. Fraction digits beyond
 // what the 96-bit mantissa or scale 28 can hold are rounded half-up into the last kept digit.
 Result<Decimal, DecimalError> parse_decimal(std::string_view text);
+
+// What Python's format(value, "f") writes for a Decimal whose str() is the exponent form `text`
+// ("[-]digits[.digits]E[+-]digits"): "0E-8" gives "0.00000000", "5.0E-7" "0.00000050", "1E+2"
+// "100", and a zero with a positive exponent "0". Integer digits past the 40th and fraction
+// digits past the 30th are left out, so a huge exponent costs nothing: parse_decimal refuses
+// more than 29 integer digits and never looks past the 29th fraction digit, so it reads the
+// shortened text exactly as the full one. nullopt when `text` is not in that form.
+std::optional<std::string> positional_decimal_text(std::string_view text);
 
 // Number of decimal digits in the mantissa; zero counts as one digit.
 int digit_count(const Decimal& value);

@@ -173,3 +173,53 @@ TEST_CASE(decimal_counts_digits_and_places_of_text) {
         CHECK_EQ(counted.places, row.places);
     }
 }
+
+TEST_CASE(decimal_positional_text_of_exponent_forms) {
+    struct Row {
+        std::string input;
+        std::string text;  // empty: not an exponent form
+    };
+    const Row rows[] = {
+        {"0E-8", "0.00000000"},
+        {"5.0E-7", "0.00000050"},
+        {"1E+2", "100"},
+        {"1E-8", "0.00000001"},
+        {"-1.5E-10", "-0.00000000015"},
+        {"1.2345E+2", "123.45"},
+        {"12.5e1", "125"},
+        {"0E+5", "0"},
+        {"-0E+5", "-0"},
+        {"0.000E+2", "0.0"},
+        {"1E0", "1"},
+        // Only what the parser can read is kept: 40 integer and 30 fraction digits.
+        {"1E+60", "1" + repeat('0', 39)},
+        {"1E-60", "0." + repeat('0', 30)},
+        {"1.234E-28", "0." + repeat('0', 27) + "123"},
+        {"1E+99999999999999999999", "1" + repeat('0', 39)},
+        {"1E-99999999999999999999", "0." + repeat('0', 30)},
+        {"", ""},
+        {"1", ""},
+        {"1.5", ""},
+        {"E5", ""},
+        {".E5", ""},
+        {"1E", ""},
+        {"1E+", ""},
+        {"1E5x", ""},
+        {"1.2.3E4", ""},
+        {"NaN", ""},
+        {"Infinity", ""},
+        {" 1E2", ""},
+    };
+    for (const Row& row : rows) {
+        CONTEXT(row.input);
+        const auto text = positional_decimal_text(row.input);
+        CHECK_EQ(text.value_or(""), row.text);
+    }
+    // The shortened forms read as the full ones would.
+    const auto tiny = parse_decimal(positional_decimal_text("5E-29").value());
+    CHECK(tiny.ok());
+    if (tiny) CHECK_EQ(text_of(tiny.value()), "0." + repeat('0', 27) + "1");
+    const auto huge = parse_decimal(positional_decimal_text("1E+50").value());
+    CHECK(!huge.ok());
+    if (!huge) CHECK(huge.error() == DecimalError::TooManyDigits);
+}

@@ -67,3 +67,9 @@ class Loose(models.Model):
 
     class Meta:
         managed = False
+
+
+class Measure(models.Model):
+    # A column with many places: SQLite hands its zero back as Decimal("0E-8").
+    amount = models.DecimalField(max_digits=18, decimal_places=8)
+    stamp = models.DateTimeField(null=True)
