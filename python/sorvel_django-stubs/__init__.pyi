@@ -1,9 +1,12 @@
 """Type stubs for the native module ``sorvel_django``."""
 
-from typing import Any, Literal, TypedDict, final
+from typing import Any, Literal, TypedDict, final, type_check_only
 
 from _native import ValidationReport
 
+# For type checkers only, like the TypedDicts of _native.
+
+@type_check_only
 class DescriptorDict(TypedDict, total=False):
     name: str
     type: str
@@ -34,4 +37,14 @@ def serialize_fields(
 def validate_fields(descriptors: list[DescriptorDict], values: list[Any]) -> ValidationReport: ...
 def version() -> Literal["1.0.1"]: ...
 
-__all__: list[str]
+__all__ = [
+    "ModelSchema",
+    "serialize_instance",
+    "serialize_batch",
+    "serialize_values_list",
+    "validate_instance",
+    "extract_model_fields",
+    "serialize_fields",
+    "validate_fields",
+    "version",
+]

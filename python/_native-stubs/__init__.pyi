@@ -1,19 +1,25 @@
 """Type stubs for the native module ``_native``."""
 
-from typing import Any, Literal, TypedDict, final
+from typing import Any, Literal, TypedDict, final, type_check_only
 
+# The TypedDicts name the shapes of the dicts the functions return; they exist for type checkers
+# only (import them under `if TYPE_CHECKING:`).
+
+@type_check_only
 class FieldErrorDict(TypedDict):
     field: str
     message: str
     code: str
     params: dict[str, str]
 
+@type_check_only
 class ValidationReport(TypedDict):
     valid_count: int
     error_count: int
     is_valid: bool
     errors: list[FieldErrorDict]
 
+@type_check_only
 class BatchStats(TypedDict, total=False):
     mean: float
     median: float
@@ -22,6 +28,7 @@ class BatchStats(TypedDict, total=False):
     max: float
     count: int
 
+@type_check_only
 class NameResult(TypedDict):
     valid: bool
     errors: list[str]
@@ -57,4 +64,16 @@ def compute_risk_batch(records: list[dict[str, Any]]) -> list[float]: ...
 def batch_stats(values: list[float]) -> BatchStats: ...
 def version() -> Literal["1.0.1"]: ...
 
-__all__: list[str]
+__all__ = [
+    "Schema",
+    "Field",
+    "serialize",
+    "serialize_many",
+    "validate",
+    "validate_many",
+    "validate_names_batch",
+    "validate_ids_batch",
+    "compute_risk_batch",
+    "batch_stats",
+    "version",
+]
