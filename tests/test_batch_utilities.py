@@ -87,6 +87,47 @@ def test_stats_agree_with_the_statistics_module(count):
     assert result["stdev"] == pytest.approx(statistics.pstdev(values), rel=1e-9)
 
 
+def median_reference(values):
+    ordered = sorted(values)
+    n = len(ordered)
+    return ordered[n // 2] if n % 2 else (ordered[n // 2 - 1] + ordered[n // 2]) * 0.5
+
+
+def distribution(kind, count, rng):
+    if kind == "uniform":
+        return [rng.uniform(-1e6, 1e6) for _ in range(count)]
+    if kind == "ascending":
+        return [float(i) for i in range(count)]
+    if kind == "descending":
+        return [float(count - i) for i in range(count)]
+    if kind == "few distinct":
+        return [float(rng.randrange(3)) for _ in range(count)]
+    if kind == "constant":
+        return [2.5] * count
+    if kind == "skewed":
+        return [rng.expovariate(1.0) ** 4 for _ in range(count)]
+    if kind == "periodic":  # repeats with the sampling stride of large inputs
+        return [float((i * 4096 // count) % 7) + (i % 5) * 1e-3 for i in range(count)]
+    if kind == "outliers":
+        values = [rng.gauss(0.0, 1.0) for _ in range(count)]
+        values[: count // 3] = [INF] * (count // 3)
+        return values
+    raise AssertionError(kind)
+
+
+# The median is found by selection, with a sampled shortcut for large inputs; it must be the
+# value a full sort gives, also where the sample misleads.
+@pytest.mark.parametrize("count", [32_767, 32_768, 100_001, 100_000])
+@pytest.mark.parametrize(
+    "kind",
+    ["uniform", "ascending", "descending", "few distinct", "constant", "skewed", "periodic",
+     "outliers"],
+)
+def test_median_equals_the_sorted_middle(kind, count):
+    values = distribution(kind, count, random.Random(count))
+    assert _native.batch_stats(values)["median"] == median_reference(values)
+
+
 def test_stdev_of_large_offset_batch_agrees_with_the_statistics_module():
     rng = random.Random(7)
     values = [1e12 + rng.random() for _ in range(100_000)]
@@ -280,6 +321,44 @@ def test_risk_reads_dict_storage_only():
     assert _native.compute_risk_batch([Defaulting()]) == _native.compute_risk_batch([{}])
 
 
+def test_risk_finds_keys_however_the_record_was_built():
+    built_key = "".join(["credit", "_sc", "ore"])  # equal to the key, not the same object
+    plain = {"credit_score": 700.0, "age": 20, "loan_amount": 5000}
+    assert built_key == "credit_score" and built_key is not next(iter(plain))
+    records = [
+        plain,
+        {"age": 20, "loan_amount": 5000, "credit_score": 700},
+        {built_key: 700, "age": 20, "loan_amount": 5000.0},
+        {1: "one", "credit_score": 700, "age": 20, "loan_amount": 5000},
+        {"x": 1, "credit_score": 700, "y": 2, "age": 20, "z": 3, "loan_amount": "5000", "w": 0},
+        type("Record", (dict,), {})(plain),
+    ]
+    assert _native.compute_risk_batch(records) == _native.compute_risk_batch([plain]) * 6
+
+
+def test_risk_reads_the_record_again_after_python_code_ran():
+    class Shrinking:
+        def __init__(self, record):
+            self.record = record
+
+        def __float__(self):
+            del self.record["age"]
+            self.record["interest_rate"] = 20.0
+            return 700.0
+
+    record = {"age": 20, "interest_rate": 1.0}
+    record["credit_score"] = Shrinking(record)
+    [score] = _native.compute_risk_batch([record])
+    assert score == risk({"credit_score": 700.0, "interest_rate": 20.0})
+
+
+def test_risk_numbers_beyond_a_double():
+    with pytest.raises(OverflowError):
+        _native.compute_risk_batch([{"age": 10**400}])
+    [score] = _native.compute_risk_batch([{"loan_amount": 10**400}])
+    assert score == risk({"loan_amount": INF})
+
+
 def test_large_risk_batch_keeps_record_order():
     rng = random.Random(11)
     records = [
@@ -449,9 +528,23 @@ def test_text_batch_argument_errors(function, parameter):
 
 
 @pytest.mark.parametrize("function", [_native.validate_ids_batch, _native.validate_names_batch])
-def test_text_batches_accept_list_and_str_subclasses(function):
-    texts = type("Texts", (list,), {})([type("Name", (str,), {})("12345678-1234")])
-    assert len(function(texts)) == 1
+def test_text_batch_reports_the_first_bad_item(function):
+    with pytest.raises(UnicodeEncodeError):
+        function(["a b", "\ud800", 5])
+    with pytest.raises(TypeError):
+        function(["a b", 5, "\udfff \u4e00"])
+    with pytest.raises(UnicodeEncodeError):
+        function(["\U0001f600 \udbff"])
+
+
+Name = type("Name", (str,), {})
+
+
+@pytest.mark.parametrize("function", [_native.validate_ids_batch, _native.validate_names_batch])
+@pytest.mark.parametrize("text", ["12345678-1234", "José Núñez", "王 小明", "\U0001f600 b", "a b"])
+def test_text_batches_read_str_subclasses_like_str(function, text):
+    texts = type("Texts", (list,), {})([Name(text)])
+    assert function(texts) == function([text])
 
 
 def test_utility_docstrings():

@@ -44,9 +44,12 @@ inline PyObject* as_dict(PyObject* object) {
 // The UTF-8 text of a str, borrowed from the object (valid while it lives).
 std::string_view as_text(PyObject* object);
 
+// An exact int is read without the detour through int.__float__ and a temporary float (same
+// value, same OverflowError).
 inline double as_double(PyObject* object) {
     if (PyFloat_CheckExact(object)) return PyFloat_AS_DOUBLE(object);
-    const double value = PyFloat_AsDouble(object);
+    const double value =
+        PyLong_CheckExact(object) ? PyLong_AsDouble(object) : PyFloat_AsDouble(object);
     if (value == -1.0 && PyErr_Occurred() != nullptr) throw_fetched();
     return value;
 }

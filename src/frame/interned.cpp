@@ -6,16 +6,16 @@
 namespace sorvel::frame::interned {
 namespace {
 
-PyObject* intern(Once<PyObject*>& cell, const char* text) {
-    return cell.get([text] { return must(PyUnicode_InternFromString(text)); });
-}
-
 Once<PyObject*> name_cell, all_cell, note_cell;
 
 }  // namespace
 
-PyObject* dunder_name() { return intern(name_cell, "__name__"); }
-PyObject* dunder_all() { return intern(all_cell, "__all__"); }
-PyObject* add_note() { return intern(note_cell, "add_note"); }
+PyObject* get(Once<PyObject*>& cell, const char* text) {
+    return cell.get([text] { return must(PyUnicode_InternFromString(text)); });
+}
+
+PyObject* dunder_name() { return get(name_cell, "__name__"); }
+PyObject* dunder_all() { return get(all_cell, "__all__"); }
+PyObject* add_note() { return get(note_cell, "add_note"); }
 
 }  // namespace sorvel::frame::interned

@@ -3,7 +3,12 @@
 
 #include <Python.h>
 
+#include "frame/once.hpp"
+
 namespace sorvel::frame::interned {
+
+// The interned str `text`, made in `cell` on first need and kept for the process.
+PyObject* get(Once<PyObject*>& cell, const char* text);
 
 PyObject* dunder_name();  // "__name__"
 PyObject* dunder_all();   // "__all__"

@@ -52,17 +52,18 @@ std::vector<T> parallel_map(size_t n, Map&& map) {
     return results;
 }
 
-// Folds each contiguous piece of [0, n) from `identity` with fold(acc, i) in index order, then
-// combines pieces with combine(left, right), left before right.
-template <class Acc, class Fold, class Combine>
-Acc parallel_reduce(size_t n, const Acc& identity, Fold&& fold, Combine&& combine) {
+// Splits [0, n) into contiguous pieces of at most `grain` indices, folds each at once with
+// piece(begin, end), which returns its accumulator, and combines neighbours with
+// combine(left, right). The pieces and the order of combining depend only on n, never on the
+// thread count, so the result is the same on every run.
+template <class Acc, class Piece, class Combine>
+Acc parallel_reduce(size_t n, const Acc& identity, Piece&& piece, Combine&& combine,
+                    size_t grain = 4096) {
     return arena().execute([&] {
         return oneapi::tbb::parallel_deterministic_reduce(
-            oneapi::tbb::blocked_range<size_t>(0, n, 4096), identity,
+            oneapi::tbb::blocked_range<size_t>(0, n, grain), identity,
             [&](const oneapi::tbb::blocked_range<size_t>& range, Acc acc) {
-                for (size_t i = range.begin(); i != range.end(); ++i)
-                    fold(acc, i);
-                return acc;
+                return combine(acc, piece(range.begin(), range.end()));
             },
             combine);
     });

@@ -102,4 +102,35 @@ NameFaults check_name(std::string_view utf8) {
     };
 }
 
+template <class Char>
+NameFaults check_name_chars(const Char* chars, std::size_t length) {
+    bool has_space = false;
+    bool has_digit = false;
+    bool invalid_char = false;
+    for (std::size_t i = 0; i < length; ++i) {
+        const char32_t c = chars[i];
+        if (c < 0x80) {
+            if (c == ' ') {
+                has_space = true;
+            } else if (c >= '0' && c <= '9') {
+                has_digit = true;
+            } else if (!is_ascii_name_letter(static_cast<unsigned char>(c))) {
+                invalid_char = true;
+            }
+        } else if (c < 0xAA || !text::is_alphabetic(c)) {
+            invalid_char = true;
+        }
+    }
+    return NameFaults{
+        .too_long = length > kMaxNameCodePoints,
+        .no_space = !has_space,
+        .has_digit = has_digit,
+        .invalid_char = invalid_char,
+    };
+}
+
+template NameFaults check_name_chars(const std::uint8_t*, std::size_t);
+template NameFaults check_name_chars(const std::uint16_t*, std::size_t);
+template NameFaults check_name_chars(const std::uint32_t*, std::size_t);
+
 }  // namespace sorvel::native

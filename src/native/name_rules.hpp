@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string_view>
 
 namespace sorvel::native {
@@ -21,5 +23,10 @@ struct NameFaults {
 // plus every character from U+00AA on with the Unicode Alphabetic property. Each malformed UTF-8
 // sequence (its longest valid prefix, or a single stray byte) counts as one invalid character.
 NameFaults check_name(std::string_view utf8);
+
+// The same checks on code points as a str stores them (one, two or four bytes each), which need
+// no decoding at all. Instantiated for std::uint8_t, std::uint16_t and std::uint32_t.
+template <class Char>
+NameFaults check_name_chars(const Char* chars, std::size_t length);
 
 }  // namespace sorvel::native

@@ -3,6 +3,7 @@
 #include <array>
 #include <cmath>
 
+#include "frame/interned.hpp"
 #include "frame/list_walk.hpp"
 #include "frame/native_class.hpp"
 #include "frame/pool.hpp"
@@ -42,7 +43,8 @@ double risk_score(const RiskInput& in) {
 // A loan amount that is not a number may still be numeric text ("250000").
 double loan_amount(PyObject* value) {
     if (PyFloat_CheckExact(value)) return PyFloat_AS_DOUBLE(value);
-    const double number = PyFloat_AsDouble(value);
+    const double number =
+        PyLong_CheckExact(value) ? PyLong_AsDouble(value) : PyFloat_AsDouble(value);
     if (!(number == -1.0 && PyErr_Occurred() != nullptr)) return number;
     frame::discard_error();
     Ref text = Ref::steal(PyObject_Str(value));
@@ -50,16 +52,56 @@ double loan_amount(PyObject* value) {
     return text::parse_float_text(frame::as_text(text.get())).value_or(kDefaults[kLoanAmount]);
 }
 
-RiskInput read_record(PyObject* record, const std::array<Ref, 5>& keys) {
+// The keys, interned once per process: a record whose keys are the same interned strings (any
+// literal in Python source) is then searched by identity, without comparing text.
+frame::Once<PyObject*> key_cells[5];
+
+// One walk over the record's entries finds the values stored under the very key objects. It is
+// used only when every key is an exact str: then no comparison can run Python code or fail, and
+// a key missed here (an equal str that is not the same object) is simply looked up.
+bool scan_entries(PyObject* record, PyObject* const (&keys)[5], PyObject* (&found)[5]) {
+    Py_ssize_t position = 0, index = 0;
+    PyObject *key, *value;
+    while (PyDict_Next(record, &position, &key, &value)) {
+        if (!PyUnicode_CheckExact(key)) return false;
+        // Records usually list the keys in the same order: try that slot first.
+        if (index < 5 && key == keys[index]) {
+            found[index] = value;
+        } else {
+            for (size_t k = 0; k < 5; ++k) {
+                if (key == keys[k]) found[k] = value;
+            }
+        }
+        ++index;
+    }
+    return true;
+}
+
+RiskInput read_record(PyObject* record, PyObject* const (&keys)[5]) {
     if (!PyDict_Check(record)) frame::throw_not_instance(record, "dict");
+    PyObject* found[5] = {};
+    // Once Python code has run (a conversion through __float__, say), the record may have
+    // changed, and the values found by the walk are no longer its values: look up again.
+    bool scanned = scan_entries(record, keys, found);
     double fields[5];
     for (size_t k = 0; k < 5; ++k) {
-        PyObject* value = nullptr;
-        if (PyDict_GetItemRef(record, keys[k].get(), &value) < 0) frame::throw_fetched();
-        Ref owned = Ref::steal(value);
-        if (!owned) {
+        // A borrowed value is safe while no Python code runs; floats and ints are read without
+        // any. Anything else is held for its conversion.
+        PyObject* value = scanned ? found[k] : nullptr;
+        if (value == nullptr) {
+            value = PyDict_GetItemWithError(record, keys[k]);
+            if (value == nullptr && PyErr_Occurred() != nullptr) frame::throw_fetched();
+        }
+        if (value == nullptr) {
             fields[k] = kDefaults[k];
+        } else if (PyFloat_CheckExact(value)) {
+            fields[k] = PyFloat_AS_DOUBLE(value);
+        } else if (PyLong_CheckExact(value)) {
+            // An int too large for a double is read from its digits as a loan amount.
+            fields[k] = k == kLoanAmount ? loan_amount(value) : frame::as_double(value);
         } else {
+            Ref held = Ref::borrow(value);
+            scanned = false;
             fields[k] = k == kLoanAmount ? loan_amount(value) : frame::as_double(value);
         }
     }
@@ -68,9 +110,9 @@ RiskInput read_record(PyObject* record, const std::array<Ref, 5>& keys) {
 
 Ref compute_risk_batch(PyObject*, PyObject* const* slots) {
     PyObject* records = frame::parameter("records", [&] { return frame::as_list(slots[0]); });
-    std::array<Ref, 5> keys;
+    PyObject* keys[5];
     for (size_t k = 0; k < 5; ++k)
-        keys[k] = frame::new_str(kKeys[k]);
+        keys[k] = frame::interned::get(key_cells[k], kKeys[k]);
     std::vector<RiskInput> inputs;
     inputs.reserve(size_t(PyList_GET_SIZE(records)));
     frame::walk_list(records,
@@ -81,10 +123,11 @@ Ref compute_risk_batch(PyObject*, PyObject* const* slots) {
         frame::pool::parallel_for(inputs.size(),
                                   [&](size_t i) { scores[i] = risk_score(inputs[i]); });
     });
-    frame::ListFiller result(Py_ssize_t(scores.size()));
-    for (double score : scores)
-        result.push(frame::new_float(score));
-    return result.finish();
+    // Every slot is filled before the list is seen by anyone.
+    Ref result = frame::new_list(Py_ssize_t(scores.size()));
+    for (size_t i = 0; i < scores.size(); ++i)
+        PyList_SET_ITEM(result.get(), Py_ssize_t(i), frame::new_float(scores[i]).release());
+    return result;
 }
 
 constexpr const char* kParameters[] = {"records"};

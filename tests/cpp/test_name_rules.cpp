@@ -1,3 +1,5 @@
+#include <algorithm>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -123,4 +125,70 @@ TEST_CASE(check_name_stays_within_view) {
     const std::string_view full = "Jos\xC3\xA9 Doe";
     CHECK(check_name(full) == faults(false, false, false, false));
     CHECK(check_name(full.substr(0, 4)) == faults(false, true, false, true));
+}
+
+namespace {
+
+std::string utf8_of(const std::u32string& text) {
+    std::string out;
+    for (const char32_t c : text) {
+        if (c < 0x80) {
+            out += char(c);
+        } else if (c < 0x800) {
+            out += char(0xC0 | (c >> 6));
+            out += char(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            out += char(0xE0 | (c >> 12));
+            out += char(0x80 | ((c >> 6) & 0x3F));
+            out += char(0x80 | (c & 0x3F));
+        } else {
+            out += char(0xF0 | (c >> 18));
+            out += char(0x80 | ((c >> 12) & 0x3F));
+            out += char(0x80 | ((c >> 6) & 0x3F));
+            out += char(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+// The check on a str's own storage, in the narrowest width that holds every code point, as
+// CPython keeps it.
+NameFaults check_stored(const std::u32string& text) {
+    char32_t widest = 0;
+    for (const char32_t c : text)
+        widest = std::max(widest, c);
+    if (widest < 0x100) {
+        const std::basic_string<std::uint8_t> narrow(text.begin(), text.end());
+        return sorvel::native::check_name_chars(narrow.data(), narrow.size());
+    }
+    if (widest < 0x10000) {
+        const std::basic_string<std::uint16_t> narrow(text.begin(), text.end());
+        return sorvel::native::check_name_chars(narrow.data(), narrow.size());
+    }
+    return sorvel::native::check_name_chars(reinterpret_cast<const std::uint32_t*>(text.data()),
+                                            text.size());
+}
+
+}  // namespace
+
+// The stored-form check and the UTF-8 check agree on every code point that a str can encode,
+// alone, beside ASCII letters (forcing each width), and around the length limit.
+TEST_CASE(stored_form_check_agrees_with_utf8_check) {
+    int mismatches = 0;
+    for (char32_t c = 0; c <= 0x10FFFF; ++c) {
+        if (c >= 0xD800 && c <= 0xDFFF) continue;
+        for (const std::u32string& text :
+             {std::u32string(1, c), U"Ab " + std::u32string(1, c) + U"-z"}) {
+            if (!(check_stored(text) == check_name(utf8_of(text)))) ++mismatches;
+        }
+    }
+    CHECK_EQ(mismatches, 0);
+    for (const size_t length : {119, 120, 121, 200}) {
+        for (const char32_t filler : {U'a', U'\u00e9', U'\u4e00', U'\U0001F600', U'7'}) {
+            std::u32string text(length, filler);
+            text[length / 2] = U' ';
+            CONTEXT(std::to_string(length) + " of U+" + std::to_string(unsigned(filler)));
+            CHECK(check_stored(text) == check_name(utf8_of(text)));
+        }
+    }
 }
