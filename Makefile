@@ -7,7 +7,7 @@ VENV      := .venv
 PYTHON    := $(VENV)/bin/python
 BUILD_DIR := build/test
 
-.PHONY: test build deps bench check-install clean
+.PHONY: test build deps bench demo demo-stop check-install clean
 
 test: build
 	$(BUILD_DIR)/cpp_tests
@@ -28,6 +28,15 @@ $(VENV)/.deps-installed: requirements-dev.txt
 
 bench: build
 	$(PYTHON) bench/bench_batches.py
+
+# The demo project (demo/): the same list endpoint served by DRF, by sorvel and by Django,
+# on gunicorn on loopback, measured over HTTP; the server keeps running afterwards.
+demo: build
+	$(PYTHON) -m pip install --quiet -r demo/requirements.txt
+	PYTHON=$(PYTHON) demo/run.sh
+
+demo-stop:
+	demo/stop.sh
 
 # A new user's install on this machine with the system's oneTBB hidden: `pip install .`, an sdist
 # and its install, each in a fresh venv, and the error of a build that finds no oneTBB.
