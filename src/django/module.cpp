@@ -2,7 +2,9 @@
 #include "frame/module.hpp"
 #include "django/functions.hpp"
 #include "django/model_schema.hpp"
+#include "frame/entry.hpp"
 #include "frame/module_def.hpp"
+#include "serializer/plan.hpp"
 
 namespace sorvel::django {
 namespace {
@@ -15,7 +17,14 @@ PyMethodDef* const kFunctions[] = {&serialize_instance_def,    &serialize_batch_
                                    &extract_model_fields_def,  &serialize_fields_def,
                                    &validate_fields_def,       &version_def};
 
-int exec(PyObject* module) { return frame::exec_module(module, {kClasses, kFunctions}); }
+// The kernels of sorvel.django are private names: set on the module, kept out of __all__.
+int exec(PyObject* module) {
+    if (frame::exec_module(module, {kClasses, kFunctions}) < 0) return -1;
+    return frame::enter_status([&] {
+        PyObject* plan = reinterpret_cast<PyObject*>(serializer::plan_type());
+        if (PyObject_SetAttrString(module, "_Plan", plan) < 0) frame::throw_fetched();
+    });
+}
 
 frame::ModuleDefinition module_definition("sorvel_django", exec);
 

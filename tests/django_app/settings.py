@@ -4,6 +4,7 @@ date-times, so that values come back from real queries the way a production app 
 SECRET_KEY = "sorvel-django-tests"
 USE_TZ = True
 TIME_ZONE = "UTC"
+MEDIA_URL = "/media/"
 INSTALLED_APPS = [
     "django.contrib.contenttypes",
     "django.contrib.auth",

@@ -1,0 +1,21 @@
+"""Django model serializers with native hot paths.
+
+``ModelSerializer`` subclasses describe a model's output once (fields, relations, formats) and
+turn instances, lists, QuerySets and pages into dicts (``dump``), JSON bytes (``dump_json``) or a
+stream of JSON chunks (``stream_json``), reading only what the instances already hold.
+"""
+
+from sorvel.django._plan import PlanError
+from sorvel.django.errors import SerializationError
+from sorvel.django.fields import Attribute, Computed, ModelField
+from sorvel.django.serializers import ModelSerializer, SerializerOptions
+
+__all__ = [
+    "Attribute",
+    "Computed",
+    "ModelField",
+    "ModelSerializer",
+    "PlanError",
+    "SerializationError",
+    "SerializerOptions",
+]

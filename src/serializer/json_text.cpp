@@ -1,0 +1,120 @@
+#include "serializer/json_text.hpp"
+
+#include <charconv>
+#include <cmath>
+#include <cstring>
+
+#include "frame/convert.hpp"
+#include "serializer/failure.hpp"
+
+namespace sorvel::serializer {
+
+using frame::Ref;
+
+namespace {
+
+// Which bytes a JSON string cannot hold as they are: the control characters, '"' and '\'.
+struct EscapeTable {
+    bool needs[256] = {};
+    constexpr EscapeTable() {
+        for (int c = 0; c < 0x20; ++c)
+            needs[c] = true;
+        needs[int('"')] = true;
+        needs[int('\\')] = true;
+    }
+};
+constexpr EscapeTable kEscape;
+
+void append_escaped(std::string& out, const char* data, size_t size) {
+    size_t run = 0;
+    for (size_t i = 0; i < size; ++i) {
+        const auto byte = static_cast<unsigned char>(data[i]);
+        if (!kEscape.needs[byte]) continue;
+        out.append(data + run, i - run);
+        run = i + 1;
+        switch (byte) {
+            case '"':
+                out.append("\\\"");
+                break;
+            case '\\':
+                out.append("\\\\");
+                break;
+            case '\n':
+                out.append("\\n");
+                break;
+            case '\r':
+                out.append("\\r");
+                break;
+            case '\t':
+                out.append("\\t");
+                break;
+            case '\b':
+                out.append("\\b");
+                break;
+            case '\f':
+                out.append("\\f");
+                break;
+            default: {
+                constexpr char kHex[] = "0123456789abcdef";
+                const char escape[] = {'\\', 'u', '0', '0', kHex[byte >> 4], kHex[byte & 15]};
+                out.append(escape, sizeof escape);
+            }
+        }
+    }
+    out.append(data + run, size - run);
+}
+
+}  // namespace
+
+void append_json_str(std::string& out, PyObject* str) {
+    const char* data;
+    Py_ssize_t size;
+    if (PyUnicode_IS_ASCII(str)) {
+        data = static_cast<const char*>(PyUnicode_DATA(str));
+        size = PyUnicode_GET_LENGTH(str);
+    } else {
+        data = PyUnicode_AsUTF8AndSize(str, &size);
+        if (data == nullptr) fail_fetched();
+    }
+    out.push_back('"');
+    append_escaped(out, data, size_t(size));
+    out.push_back('"');
+}
+
+void append_json_int(std::string& out, PyObject* integer) {
+    int overflow = 0;
+    const long long value = PyLong_AsLongLongAndOverflow(integer, &overflow);
+    if (overflow == 0) {
+        if (value == -1 && PyErr_Occurred()) fail_fetched();
+        char digits[24];
+        auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+        out.append(digits, size_t(end - digits));
+        return;
+    }
+    // Beyond 64 bits: the interpreter's own decimal text (int's, not a subclass's __repr__).
+    Ref text = Ref::steal(PyLong_Type.tp_repr(integer));
+    if (!text) fail_fetched();
+    out.append(frame::as_text(text.get()));
+}
+
+void append_json_float(std::string& out, double value) {
+    if (!std::isfinite(value)) {
+        fail(std::string("float ") + (std::isnan(value) ? "NaN" : value > 0 ? "inf" : "-inf") +
+             " has no JSON form");
+    }
+    char digits[32];
+    auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+    const size_t size = size_t(end - digits);
+    out.append(digits, size);
+    if (std::memchr(digits, '.', size) == nullptr && std::memchr(digits, 'e', size) == nullptr)
+        out.append(".0");
+}
+
+std::string json_key_text(PyObject* key) {
+    std::string out;
+    append_json_str(out, key);
+    out.push_back(':');
+    return out;
+}
+
+}  // namespace sorvel::serializer

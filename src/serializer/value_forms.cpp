@@ -1,0 +1,325 @@
+#include "serializer/value_forms.hpp"
+
+#include <datetime.h>
+
+#include <cstring>
+#include <string_view>
+
+#include "engine/exact_values.hpp"
+#include "frame/convert.hpp"
+#include "frame/fault.hpp"
+#include "serializer/failure.hpp"
+#include "serializer/plan.hpp"
+#include "text/base64.hpp"
+#include "text/datetime.hpp"
+#include "text/uuid.hpp"
+
+namespace sorvel::serializer {
+
+using frame::Ref;
+
+namespace {
+
+void append_padded(std::string& out, long value, int width) {
+    char digits[24];
+    int count = 0;
+    do {
+        digits[count++] = char('0' + value % 10);
+        value /= 10;
+    } while (value > 0);
+    for (int pad = count; pad < width; ++pad)
+        out.push_back('0');
+    while (count > 0)
+        out.push_back(digits[--count]);
+}
+
+// HH:MM:SS[.ffffff], as Python's isoformat() writes a time of day.
+void append_python_clock(std::string& out, int hour, int minute, int second, int microsecond) {
+    append_padded(out, hour, 2);
+    out.push_back(':');
+    append_padded(out, minute, 2);
+    out.push_back(':');
+    append_padded(out, second, 2);
+    if (microsecond != 0) {
+        out.push_back('.');
+        append_padded(out, microsecond, 6);
+    }
+}
+
+// Text a Python method returned, refused unless it is plain printable ASCII: such text needs no
+// escaping in JSON, and every real date, time or UUID form is like that.
+void append_returned_text(std::string& out, PyObject* text, const char* method) {
+    if (!PyUnicode_Check(text)) fail(std::string(method) + " returned " + type_name(text));
+    std::string_view view = frame::as_text(text);
+    for (char c : view) {
+        if (c < 0x20 || c > 0x7e || c == '"' || c == '\\') {
+            fail(std::string(method) + " returned text that is not a plain ASCII form");
+        }
+    }
+    out.append(view);
+}
+
+void append_call(std::string& out, PyObject* value, const char* method) {
+    Ref text = Ref::steal(PyObject_CallMethod(value, method, nullptr));
+    if (!text) fail_fetched();
+    append_returned_text(out, text.get(), method);
+}
+
+void append_isoformat(std::string& out, PyObject* value) {
+    if (auto text = engine::exact_isoformat(value)) {
+        out.append(*text);
+        return;
+    }
+    append_call(out, value, "isoformat");
+}
+
+PyObject* tzinfo_of(PyObject* value) { return PyDateTime_DATE_GET_TZINFO(value); }
+
+void check_year(const text::DateTime& value) {
+    if (value.date.year < 1 || value.date.year > 9999)
+        fail("datetime is out of range (years 1 to 9999) once converted to UTC");
+}
+
+// The instant in UTC of an aware datetime.
+text::DateTime utc_of(PyObject* value) {
+    if (auto exact = engine::exact_datetime(value)) {
+        check_year(*exact);
+        return *exact;
+    }
+    std::string text;
+    append_call(text, value, "isoformat");
+    auto parsed = text::parse_iso_datetime(text);
+    if (!parsed) fail("cannot read the datetime '" + text + "'");
+    check_year(*parsed);
+    return *parsed;
+}
+
+// Python's isoformat() of a UTC reading, with "Z" as its offset.
+void append_z(std::string& out, const text::DateTime& utc) {
+    text::append_date(out, utc.date);
+    out.push_back('T');
+    append_python_clock(out, utc.time.hour, utc.time.minute, utc.time.second,
+                        int(utc.time.nanosecond / 1000));
+    out.push_back('Z');
+}
+
+void replace_utc_suffix(std::string& out, size_t start) {
+    constexpr std::string_view kUtc = "+00:00";
+    if (out.size() - start >= kUtc.size() &&
+        std::string_view(out).substr(out.size() - kUtc.size()) == kUtc) {
+        out.resize(out.size() - kUtc.size());
+        out.push_back('Z');
+    }
+}
+
+void append_hex_byte(std::string& out, uint8_t byte) {
+    constexpr char kHex[] = "0123456789abcdef";
+    out.push_back(kHex[byte >> 4]);
+    out.push_back(kHex[byte & 15]);
+}
+
+}  // namespace
+
+void load_datetime_api() {
+    if (PyDateTimeAPI != nullptr) return;
+    PyDateTimeAPI = static_cast<PyDateTime_CAPI*>(PyCapsule_Import(PyDateTime_CAPSULE_NAME, 0));
+    if (PyDateTimeAPI == nullptr) frame::throw_fetched();
+}
+
+void append_date(std::string& out, PyObject* value) {
+    if (PyDate_CheckExact(value)) {
+        append_padded(out, PyDateTime_GET_YEAR(value), 4);
+        out.push_back('-');
+        append_padded(out, PyDateTime_GET_MONTH(value), 2);
+        out.push_back('-');
+        append_padded(out, PyDateTime_GET_DAY(value), 2);
+        return;
+    }
+    if (!PyDate_Check(value)) fail("expected a date, got " + type_name(value));
+    append_call(out, value, "isoformat");
+}
+
+void append_time(std::string& out, PyObject* value, uint32_t flags) {
+    if (!PyTime_Check(value)) fail("expected a time, got " + type_name(value));
+    if (PyTime_CheckExact(value) && PyDateTime_TIME_GET_TZINFO(value) == Py_None) {
+        const int hour = PyDateTime_TIME_GET_HOUR(value);
+        const int minute = PyDateTime_TIME_GET_MINUTE(value);
+        const int second = PyDateTime_TIME_GET_SECOND(value);
+        const int microsecond = PyDateTime_TIME_GET_MICROSECOND(value);
+        if ((flags & (kDateTimeIso | kDateTimeZ)) == 0) {
+            text::append_time(out, text::Time{uint8_t(hour), uint8_t(minute), uint8_t(second),
+                                              uint32_t(microsecond) * 1000u});
+        } else {
+            append_python_clock(out, hour, minute, second, microsecond);
+        }
+        return;
+    }
+    append_call(out, value, "isoformat");
+}
+
+void append_datetime(std::string& out, PyObject* value, uint32_t flags, PyObject* tz) {
+    if (!PyDateTime_Check(value)) fail("expected a datetime, got " + type_name(value));
+    const bool aware = tzinfo_of(value) != Py_None;
+    const bool python_form = (flags & (kDateTimeIso | kDateTimeZ)) != 0;
+    if (aware && python_form && (flags & kLocalTime) && tz != nullptr && tz != Py_None) {
+        Ref local = Ref::steal(PyObject_CallMethod(value, "astimezone", "O", tz));
+        if (!local) fail_fetched();
+        const size_t start = out.size();
+        append_isoformat(out, local.get());
+        if (flags & kDateTimeZ) replace_utc_suffix(out, start);
+        return;
+    }
+    if (flags & kDateTimeIso) {
+        append_isoformat(out, value);
+    } else if (flags & kDateTimeZ) {
+        if (aware) {
+            append_z(out, utc_of(value));
+        } else {
+            append_isoformat(out, value);
+        }
+    } else {
+        // RFC 3339 in UTC; a naive value is taken as a UTC reading, as the engine does.
+        text::DateTime utc;
+        if (aware) {
+            utc = utc_of(value);
+        } else if (auto exact = engine::exact_datetime(value)) {
+            utc = *exact;
+        } else {
+            utc = utc_of(value);
+        }
+        text::append_datetime_utc(out, utc);
+    }
+}
+
+void append_duration(std::string& out, PyObject* value, uint32_t flags) {
+    if (!PyDelta_Check(value)) fail("expected a timedelta, got " + type_name(value));
+    long days = PyDateTime_DELTA_GET_DAYS(value);
+    long seconds = PyDateTime_DELTA_GET_SECONDS(value);
+    long microseconds = PyDateTime_DELTA_GET_MICROSECONDS(value);
+    if (flags & kDurationIso) {
+        // Django's duration_iso_string: the sign in front, then the magnitude.
+        if (days < 0) {
+            out.push_back('-');
+            // -(days, seconds, us) normalised, as timedelta * -1 would be.
+            int64_t total = -((int64_t(days) * 86400 + seconds) * 1000000 + microseconds);
+            microseconds = long(total % 1000000);
+            total /= 1000000;
+            seconds = long(total % 86400);
+            days = long(total / 86400);
+        }
+        out.push_back('P');
+        out.append(std::to_string(days));
+        out.append("DT");
+        append_padded(out, seconds / 3600, 2);
+        out.push_back('H');
+        append_padded(out, seconds / 60 % 60, 2);
+        out.push_back('M');
+        append_padded(out, seconds % 60, 2);
+        if (microseconds != 0) {
+            out.push_back('.');
+            append_padded(out, microseconds, 6);
+        }
+        out.push_back('S');
+        return;
+    }
+    // Django's duration_string, which DRF writes: "[D ]HH:MM:SS[.ffffff]".
+    if (days != 0) {
+        out.append(std::to_string(days));
+        out.push_back(' ');
+    }
+    append_padded(out, seconds / 3600, 2);
+    out.push_back(':');
+    append_padded(out, seconds / 60 % 60, 2);
+    out.push_back(':');
+    append_padded(out, seconds % 60, 2);
+    if (microseconds != 0) {
+        out.push_back('.');
+        append_padded(out, microseconds, 6);
+    }
+}
+
+double duration_seconds(PyObject* value) {
+    if (!PyDelta_Check(value)) fail("expected a timedelta, got " + type_name(value));
+    const int64_t microseconds = (int64_t(PyDateTime_DELTA_GET_DAYS(value)) * 86400 +
+                                  PyDateTime_DELTA_GET_SECONDS(value)) *
+                                     1000000 +
+                                 PyDateTime_DELTA_GET_MICROSECONDS(value);
+    return double(microseconds) / 1e6;
+}
+
+void append_uuid(std::string& out, PyObject* value, uint32_t flags) {
+    std::optional<text::Uuid> uuid = engine::exact_uuid(value);
+    if (!uuid) {
+        // A subclass of uuid.UUID: its own str() form, read back.
+        Ref text = Ref::steal(PyObject_Str(value));
+        if (!text) fail_fetched();
+        if (PyUnicode_Check(text.get())) {
+            auto parsed = text::parse_uuid(frame::as_text(text.get()));
+            if (parsed) uuid = parsed.value();
+        }
+        if (!uuid) fail("expected a UUID, got " + type_name(value));
+    }
+    if (flags & kUuidHex) {
+        for (uint8_t byte : uuid->bytes)
+            append_hex_byte(out, byte);
+    } else {
+        text::append_uuid(out, *uuid);
+    }
+}
+
+void append_bytes(std::string& out, PyObject* value) {
+    if (PyUnicode_Check(value) || !PyObject_CheckBuffer(value))
+        fail("expected bytes, got " + type_name(value));
+    Py_buffer view;
+    if (PyObject_GetBuffer(value, &view, PyBUF_SIMPLE) < 0) fail_fetched();
+    text::append_base64(out, static_cast<const uint8_t*>(view.buf), size_t(view.len));
+    PyBuffer_Release(&view);
+}
+
+Ref decimal_text(PyObject* value, const Plan& plan) {
+    if (!PyObject_TypeCheck(value, reinterpret_cast<PyTypeObject*>(plan.decimal_type.get())))
+        fail("expected a Decimal, got " + type_name(value));
+    Ref text = Ref::steal(PyObject_Str(value));
+    if (!text) fail_fetched();
+    if (!PyUnicode_IS_ASCII(text.get())) fail("Decimal has an unexpected text form");
+    std::string_view view(static_cast<const char*>(PyUnicode_DATA(text.get())),
+                          size_t(PyUnicode_GET_LENGTH(text.get())));
+    if (view.find_first_of("nN") != std::string_view::npos) {
+        fail("Decimal " + std::string(view) + " has no JSON form");
+    }
+    if (view.find_first_of("eE") != std::string_view::npos) {
+        Ref spec = frame::new_str("f");
+        text = Ref::steal(PyObject_Format(value, spec.get()));
+        if (!text) fail_fetched();
+    }
+    return text;
+}
+
+Ref ascii_str(const std::string& text) {
+    PyObject* str = frame::must(PyUnicode_New(Py_ssize_t(text.size()), 127));
+    std::memcpy(PyUnicode_DATA(str), text.data(), text.size());
+    return Ref::steal(str);
+}
+
+Shape shape_of(PyObject* value, const Plan& plan) {
+    if (value == Py_None) return Shape::None;
+    if (PyBool_Check(value)) return Shape::Bool;
+    if (PyLong_Check(value)) return Shape::Int;
+    if (PyFloat_Check(value)) return Shape::Float;
+    if (PyUnicode_Check(value)) return Shape::Str;
+    if (PyList_Check(value)) return Shape::List;
+    if (PyTuple_Check(value)) return Shape::Tuple;
+    if (PyDict_Check(value)) return Shape::Dict;
+    if (PyDateTime_Check(value)) return Shape::DateTime;
+    if (PyDate_Check(value)) return Shape::Date;
+    if (PyTime_Check(value)) return Shape::Time;
+    if (PyDelta_Check(value)) return Shape::Duration;
+    if (PyObject_TypeCheck(value, reinterpret_cast<PyTypeObject*>(plan.decimal_type.get())))
+        return Shape::Decimal;
+    if (plan.uuid_type &&
+        PyObject_TypeCheck(value, reinterpret_cast<PyTypeObject*>(plan.uuid_type.get())))
+        return Shape::Uuid;
+    return Shape::Other;
+}
+
+}  // namespace sorvel::serializer

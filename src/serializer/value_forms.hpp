@@ -1,0 +1,59 @@
+// The text forms of the values a plan writes: dates, times, date-times in the three formats,
+// durations, UUIDs, decimals and base64, appended as ASCII to a char buffer (the JSON output
+// itself, or a scratch buffer that becomes a str). Also what kind of plain value an arbitrary
+// Python object is, for the values computed columns return.
+#pragma once
+
+#include <Python.h>
+
+#include <cstdint>
+#include <string>
+
+#include "frame/ref.hpp"
+
+namespace sorvel::serializer {
+
+struct Plan;
+
+// Makes the datetime C API usable here; called when a plan is built.
+void load_datetime_api();
+
+// Each appends the value's form (without quotes) or fails naming what it expected.
+void append_date(std::string& out, PyObject* value);
+void append_time(std::string& out, PyObject* value, uint32_t flags);
+void append_datetime(std::string& out, PyObject* value, uint32_t flags, PyObject* tz);
+void append_duration(std::string& out, PyObject* value, uint32_t flags);
+void append_uuid(std::string& out, PyObject* value, uint32_t flags);
+void append_bytes(std::string& out, PyObject* value);
+
+// The total seconds of a timedelta (the kDurationSeconds form).
+double duration_seconds(PyObject* value);
+
+// The positional text of a finite decimal.Decimal (str(), or format(value, "f") when str()
+// uses an exponent); NaN and infinities fail.
+frame::Ref decimal_text(PyObject* value, const Plan& plan);
+
+// A str made from ASCII text.
+frame::Ref ascii_str(const std::string& text);
+
+enum class Shape {
+    None,
+    Bool,
+    Int,
+    Float,
+    Str,
+    List,
+    Tuple,
+    Dict,
+    Decimal,
+    DateTime,
+    Date,
+    Time,
+    Duration,
+    Uuid,
+    Other
+};
+
+Shape shape_of(PyObject* value, const Plan& plan);
+
+}  // namespace sorvel::serializer
