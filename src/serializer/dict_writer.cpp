@@ -20,6 +20,15 @@ Ref text_form(CallState& state, Append&& append) {
     return ascii_str(state.scratch);
 }
 
+// A str as it is; a subclass's text as a plain str.
+Ref exact_str(PyObject* value) {
+    if (PyUnicode_CheckExact(value)) return Ref::borrow(value);
+    if (!PyUnicode_Check(value)) fail("expected a str, got " + type_name(value));
+    Ref copy = Ref::steal(PyUnicode_FromObject(value));
+    if (!copy) fail_fetched();
+    return copy;
+}
+
 Ref finite_float(double value) {
     if (!std::isfinite(value)) {
         fail(std::string("float ") + (std::isnan(value) ? "NaN" : value > 0 ? "inf" : "-inf") +
@@ -40,8 +49,7 @@ Ref decimal_python(PyObject* value, uint32_t flags, CallState& state) {
 Ref stored_python(Kind kind, uint32_t flags, PyObject* value, CallState& state) {
     switch (kind) {
         case Kind::Str:
-            if (!PyUnicode_Check(value)) fail("expected a str, got " + type_name(value));
-            return Ref::borrow(value);
+            return exact_str(value);
         case Kind::Int:
             if (PyLong_CheckExact(value)) return Ref::borrow(value);
             if (PyLong_Check(value)) {
@@ -105,8 +113,9 @@ Ref plain_python(PyObject* value, uint32_t flags, CallState& state) {
     switch (shape_of(value, state.plan)) {
         case Shape::None:
         case Shape::Bool:
-        case Shape::Str:
             return Ref::borrow(value);
+        case Shape::Str:
+            return exact_str(value);
         case Shape::Int:
             return stored_python(Kind::Int, flags, value, state);
         case Shape::Float:

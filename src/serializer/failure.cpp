@@ -35,7 +35,11 @@ void prefix_index(Failure& failure, Py_ssize_t index) {
 
 void raise_failure(const Plan& plan, Py_ssize_t row, Failure& failure) {
     std::string message;
-    if (row >= 0) message = "row " + std::to_string(row) + ", ";
+    if (row >= 0) {
+        message = "row ";
+        message += std::to_string(row);
+        message += failure.path.empty() ? ": " : ", ";
+    }
     if (!failure.path.empty()) message += "field '" + failure.path + "': ";
     message += failure.reason;
     Ref text = frame::new_str(message);

@@ -22,7 +22,10 @@ void quoted(std::string& out, Append&& append) {
 void write_decimal(std::string& out, PyObject* value, uint32_t flags, CallState& state) {
     Ref text = decimal_text(value, state.plan);
     if (flags & kDecimalNumber) {
-        out.append(frame::as_text(text.get()));
+        // Its exact digits, read back as the same float that dump() gives.
+        const std::string_view digits = frame::as_text(text.get());
+        out.append(digits);
+        if (digits.find('.') == std::string_view::npos) out.append(".0");
     } else {
         quoted(out, [&](std::string& o) { o.append(frame::as_text(text.get())); });
     }

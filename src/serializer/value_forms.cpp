@@ -80,18 +80,24 @@ void check_year(const text::DateTime& value) {
         fail("datetime is out of range (years 1 to 9999) once converted to UTC");
 }
 
-// The instant in UTC of an aware datetime.
+// The instant in UTC of an aware datetime. What the engine cannot read exactly (an offset with
+// seconds, a subclass) is converted by the interpreter: value.astimezone(timezone.utc).
 text::DateTime utc_of(PyObject* value) {
     if (auto exact = engine::exact_datetime(value)) {
         check_year(*exact);
         return *exact;
     }
-    std::string text;
-    append_call(text, value, "isoformat");
-    auto parsed = text::parse_iso_datetime(text);
-    if (!parsed) fail("cannot read the datetime '" + text + "'");
-    check_year(*parsed);
-    return *parsed;
+    Ref utc = Ref::steal(PyObject_CallMethod(value, "astimezone", "O", PyDateTime_TimeZone_UTC));
+    if (!utc) fail_fetched();
+    if (!PyDateTime_Check(utc.get())) fail("astimezone() returned " + type_name(utc.get()));
+    text::DateTime reading{
+        {int32_t(PyDateTime_GET_YEAR(utc.get())), uint8_t(PyDateTime_GET_MONTH(utc.get())),
+         uint8_t(PyDateTime_GET_DAY(utc.get()))},
+        {uint8_t(PyDateTime_DATE_GET_HOUR(utc.get())), uint8_t(PyDateTime_DATE_GET_MINUTE(utc.get())),
+         uint8_t(PyDateTime_DATE_GET_SECOND(utc.get())),
+         uint32_t(PyDateTime_DATE_GET_MICROSECOND(utc.get())) * 1000u}};
+    check_year(reading);
+    return reading;
 }
 
 // Python's isoformat() of a UTC reading, with "Z" as its offset.
@@ -240,11 +246,20 @@ void append_duration(std::string& out, PyObject* value, uint32_t flags) {
 
 double duration_seconds(PyObject* value) {
     if (!PyDelta_Check(value)) fail("expected a timedelta, got " + type_name(value));
-    const int64_t microseconds = (int64_t(PyDateTime_DELTA_GET_DAYS(value)) * 86400 +
-                                  PyDateTime_DELTA_GET_SECONDS(value)) *
-                                     1000000 +
-                                 PyDateTime_DELTA_GET_MICROSECONDS(value);
-    return double(microseconds) / 1e6;
+    const int64_t days = PyDateTime_DELTA_GET_DAYS(value);
+    // Exact in a double up to 2**53 microseconds, so one rounding, as timedelta's own division.
+    if (days > -100000000 && days < 100000000) {
+        const int64_t microseconds =
+            (days * 86400 + PyDateTime_DELTA_GET_SECONDS(value)) * 1000000 +
+            PyDateTime_DELTA_GET_MICROSECONDS(value);
+        constexpr int64_t kExact = int64_t(1) << 53;
+        if (microseconds > -kExact && microseconds < kExact) return double(microseconds) / 1e6;
+    }
+    Ref seconds = Ref::steal(PyObject_CallMethod(value, "total_seconds", nullptr));
+    if (!seconds) fail_fetched();
+    const double result = PyFloat_AsDouble(seconds.get());
+    if (result == -1.0 && PyErr_Occurred()) fail_fetched();
+    return result;
 }
 
 void append_uuid(std::string& out, PyObject* value, uint32_t flags) {

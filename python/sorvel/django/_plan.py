@@ -93,6 +93,10 @@ FILE_FORMATS = ("name", "url")
 DURATION_FORMATS = ("django", "iso", "seconds")
 
 
+class PlanError(TypeError):
+    """A serializer that cannot be compiled: a field without an output form, an unknown name."""
+
+
 @dataclass(frozen=True)
 class Formats:
     """Output forms of a serializer or of one of its fields (None: inherit)."""
@@ -125,7 +129,7 @@ class Formats:
         ):
             value = getattr(self, name)
             if value is not None and value not in allowed:
-                raise ValueError(f"{where}: {name} must be one of {', '.join(allowed)}, not {value!r}")
+                raise PlanError(f"{where}: {name} must be one of {', '.join(allowed)}, not {value!r}")
 
     def flags(self) -> int:
         flags = 0
@@ -192,10 +196,6 @@ class Column:
             self.extra2,
             int(self.pk_kind),
         )
-
-
-class PlanError(TypeError):
-    """A serializer that cannot be compiled: a field without an output form, an unknown name."""
 
 
 def stored_kind(field: Any) -> Kind | None:
