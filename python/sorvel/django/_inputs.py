@@ -6,7 +6,7 @@ other iterable as it is."""
 from __future__ import annotations
 
 from collections.abc import Iterable
-from typing import Any
+from typing import Any, cast
 
 from django.core.paginator import Page
 from django.db import models
@@ -18,8 +18,8 @@ def rows_of(objects: Any, chunk_size: int) -> Iterable[Any]:
     if isinstance(objects, models.QuerySet):
         cached = objects._result_cache
         if cached is not None:
-            return cached
-        return objects.iterator(chunk_size=chunk_size)
+            return cast(list[Any], cached)
+        return cast(Iterable[Any], objects.iterator(chunk_size=chunk_size))
     if isinstance(objects, Page):
         return rows_of(objects.object_list, chunk_size)
     if isinstance(objects, models.Model):
@@ -29,4 +29,4 @@ def rows_of(objects: Any, chunk_size: int) -> Iterable[Any]:
             f"expected a list, tuple, QuerySet, page or iterable of instances, "
             f"got {type(objects).__name__}"
         )
-    return objects
+    return cast(Iterable[Any], objects)

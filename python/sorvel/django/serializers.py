@@ -22,7 +22,7 @@ import decimal
 import uuid
 from collections.abc import Callable, Iterable, Iterator, Mapping
 from dataclasses import dataclass, field
-from typing import Any, ClassVar, Literal
+from typing import Any, ClassVar, Literal, cast
 
 import sorvel_django
 from django.apps import apps
@@ -113,8 +113,8 @@ def _read_meta(cls: type[ModelSerializer]) -> SerializerOptions:
         fields=fields if fields is None or fields == "__all__" else tuple(fields),
         exclude=tuple(exclude or ()),
         formats=formats,
-        key_order=key_order,
-        on_missing=on_missing,
+        key_order=cast(KeyOrder, key_order),
+        on_missing=cast(OnMissing, on_missing),
         chunk_size=chunk_size,
         hooks=dict(getattr(meta, "hooks", None) or {}),
     )
