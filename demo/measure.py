@@ -13,6 +13,7 @@ import argparse
 import http.client
 import ipaddress
 import json
+import math
 import socket
 import statistics
 import sys
@@ -94,7 +95,7 @@ def table(results):
             f"{r['bytes'] / 1024:.0f}",
             f"{r['p50_ms']:.2f}",
             f"{r['p90_ms']:.2f}",
-            f"{r['server_ms']:.2f}",
+            "-" if math.isnan(r["server_ms"]) else f"{r['server_ms']:.2f}",
             f"{r['rps']:.1f}",
             f"{r['rps'] / baseline['rps']:.2f}x",
         ]

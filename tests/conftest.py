@@ -19,7 +19,9 @@ def panic_classes():
     return [
         candidate
         for candidate in gc.get_objects()
-        if isinstance(candidate, type)
+        # type(), not isinstance(): isinstance asks a proxy for its __class__, and a lazy one
+        # (such as django.contrib.admin.site, once DRF imported the admin) would set itself up.
+        if issubclass(type(candidate), type)
         and issubclass(candidate, BaseException)
         and candidate.__name__ == "PanicException"
         and candidate.__dict__.get("__module__") == "pyo3_runtime"

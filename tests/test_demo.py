@@ -36,7 +36,15 @@ def test_every_endpoint_serves_the_same_rows(tmp_path):
     result = manage(database, "compare_endpoints", "--limit", "100")
     assert result.returncode == 0, result.stdout + result.stderr
     served = [line.split(":")[0] for line in result.stdout.splitlines()]
-    assert {"drf", "django", "sorvel-django-batch", "sorvel-django-values"} <= set(served)
+    assert set(served) == {
+        "drf",
+        "drf-sorvel",
+        "sorvel",
+        "sorvel-stream",
+        "sorvel-django-batch",
+        "sorvel-django-values",
+        "django",
+    }
     assert all(line.endswith("100 rows, same data") for line in result.stdout.splitlines())
 
 

@@ -3,13 +3,19 @@
 import dataclasses
 import json
 
-from django.http import HttpResponse, JsonResponse
+from django.http import HttpResponse, JsonResponse, StreamingHttpResponse
 from rest_framework.generics import ListAPIView
 
 import sorvel_django
 
 from .models import Article
-from .serializers import ARTICLE_SCHEMA, FIELDS, ArticleOut, ArticleSerializer
+from .serializers import (
+    ARTICLE_SCHEMA,
+    FIELDS,
+    ArticleOut,
+    ArticleSerializer,
+    ArticleSorvelSerializer,
+)
 
 DEFAULT_LIMIT = 1000
 
@@ -38,6 +44,20 @@ class DRFArticleList(ListAPIView):
         return articles(self.request)
 
 
+class SorvelDRFArticleList(DRFArticleList):
+    serializer_class = ArticleSorvelSerializer
+
+
+def sorvel_dump_json(request):
+    return HttpResponse(ArticleOut.dump_json(articles(request)), content_type="application/json")
+
+
+def sorvel_stream_json(request):
+    return StreamingHttpResponse(
+        ArticleOut.stream_json(articles(request), chunk_size=250), content_type="application/json"
+    )
+
+
 def django_values(request):
     # Django alone: values() rows through JsonResponse's encoder (DjangoJSONEncoder).
     return JsonResponse(list(articles(request).values(*FIELDS)), safe=False)
@@ -64,10 +84,27 @@ ENDPOINTS = [
     Endpoint(
         "drf",
         "DRF ModelSerializer",
-        "ListAPIView + serializers.ModelSerializer",
+        "ListAPIView + rest_framework ModelSerializer",
         DRFArticleList.as_view(),
     ),
-    Endpoint("django", "Django values()", "QuerySet.values() + JsonResponse", django_values),
+    Endpoint(
+        "drf-sorvel",
+        "DRF + sorvel.drf.ModelSerializer",
+        "the same ListAPIView, serializer from sorvel.drf",
+        SorvelDRFArticleList.as_view(),
+    ),
+    Endpoint(
+        "sorvel",
+        "sorvel ModelSerializer.dump_json",
+        "instances -> JSON bytes in one native call",
+        sorvel_dump_json,
+    ),
+    Endpoint(
+        "sorvel-stream",
+        "sorvel ModelSerializer.stream_json",
+        "StreamingHttpResponse of JSON chunks (250 rows)",
+        sorvel_stream_json,
+    ),
     Endpoint(
         "sorvel-django-batch",
         "sorvel_django.serialize_batch",
@@ -80,20 +117,5 @@ ENDPOINTS = [
         "values_list() rows -> serialize_values_list -> json.dumps",
         sorvel_django_values_list,
     ),
+    Endpoint("django", "Django values()", "QuerySet.values() + JsonResponse", django_values),
 ]
-
-if ArticleOut is not None:
-
-    def sorvel_dump_json(request):
-        return HttpResponse(
-            ArticleOut.dump_json(articles(request)), content_type="application/json"
-        )
-
-    ENDPOINTS.append(
-        Endpoint(
-            "sorvel",
-            "sorvel ModelSerializer.dump_json",
-            "instances -> JSON bytes",
-            sorvel_dump_json,
-        )
-    )

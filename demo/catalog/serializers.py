@@ -1,8 +1,9 @@
 """The same list of articles, described for each serializer the demo compares."""
 
-from rest_framework import serializers
-
 import sorvel_django
+from rest_framework import serializers
+from sorvel import drf
+from sorvel.django import ModelSerializer
 
 from .models import Article
 
@@ -31,19 +32,18 @@ class ArticleSerializer(serializers.ModelSerializer):
 # sorvel_django's schema of the model, compiled once at start-up.
 ARTICLE_SCHEMA = sorvel_django.ModelSchema(Article)
 
-try:
-    from sorvel.django import ModelSerializer
-except ImportError:  # a build of sorvel without the Django serializers
-    ModelSerializer = None
 
-if ModelSerializer is not None:
+class ArticleOut(ModelSerializer):
+    """sorvel's own serializer of the same fields, compiled once per class."""
 
-    class ArticleOut(ModelSerializer):
-        """sorvel's serializer of the same fields, compiled once per class."""
+    class Meta:
+        model = Article
+        fields = FIELDS
 
-        class Meta:
-            model = Article
-            fields = FIELDS
 
-else:
-    ArticleOut = None
+class ArticleSorvelSerializer(drf.ModelSerializer):
+    """The DRF serializer above with one import changed: sorvel.drf writes its data."""
+
+    class Meta:
+        model = Article
+        fields = FIELDS

@@ -22,7 +22,8 @@ class Command(BaseCommand):
             )
             if response.status_code != 200:
                 raise CommandError(f"{endpoint.slug}: HTTP {response.status_code}")
-            rows = canonical(json.loads(response.content))
+            body = b"".join(response.streaming_content) if response.streaming else response.content
+            rows = canonical(json.loads(body))
             if reference is None:
                 reference, reference_slug = rows, endpoint.slug
             elif rows != reference:
