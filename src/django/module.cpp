@@ -5,6 +5,7 @@
 #include "frame/entry.hpp"
 #include "frame/module_def.hpp"
 #include "serializer/plan.hpp"
+#include "validation/functions.hpp"
 
 namespace sorvel::django {
 namespace {
@@ -17,12 +18,18 @@ PyMethodDef* const kFunctions[] = {&serialize_instance_def,    &serialize_batch_
                                    &extract_model_fields_def,  &serialize_fields_def,
                                    &validate_fields_def,       &version_def};
 
+// Input-plan kernels of sorvel.django.
+PyMethodDef* const kPrivateFunctions[] = {&validation::compile_input_plan_def,
+                                          &validation::validate_rows_def};
+
 // The kernels of sorvel.django are private names: set on the module, kept out of __all__.
 int exec(PyObject* module) {
     if (frame::exec_module(module, {kClasses, kFunctions}) < 0) return -1;
     return frame::enter_status([&] {
         PyObject* plan = reinterpret_cast<PyObject*>(serializer::plan_type());
         if (PyObject_SetAttrString(module, "_Plan", plan) < 0) frame::throw_fetched();
+        for (PyMethodDef* definition : kPrivateFunctions)
+            frame::add_private_function(module, definition);
     });
 }
 

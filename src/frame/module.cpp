@@ -23,6 +23,23 @@ void add_to_module(PyObject* module, PyObject* name, PyObject* value) {
     if (PyObject_SetAttr(module, name, value) < 0) throw_fetched();
 }
 
+namespace {
+
+Ref bound_function(PyObject* module, PyMethodDef* definition) {
+    Ref module_name = Ref::steal(PyModule_GetNameObject(module));
+    if (!module_name) throw_fetched();
+    Ref function = Ref::steal(PyCMethod_New(definition, module, module_name.get(), nullptr));
+    if (!function) throw_fetched();
+    return function;
+}
+
+}  // namespace
+
+void add_private_function(PyObject* module, PyMethodDef* definition) {
+    Ref function = bound_function(module, definition);
+    if (PyObject_SetAttrString(module, definition->ml_name, function.get()) < 0) throw_fetched();
+}
+
 void add_function(PyObject* module, PyMethodDef* definition) {
     Ref module_name = Ref::steal(PyModule_GetNameObject(module));
     if (!module_name) throw_fetched();

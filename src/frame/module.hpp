@@ -16,6 +16,9 @@ void add_to_module(PyObject* module, PyObject* name, PyObject* value);
 // A function bound to the module (its __self__), with __module__ the module's name.
 void add_function(PyObject* module, PyMethodDef* definition);
 
+// The same, as a module attribute only, not in __all__: for the module's private functions.
+void add_private_function(PyObject* module, PyMethodDef* definition);
+
 struct ModuleContents {
     std::span<PyTypeObject* (*const)()> classes;  // type-object getters, in order
     std::span<PyMethodDef* const> functions;      // in order

@@ -1,0 +1,532 @@
+// The per-row path of input plans: each field's value is converted as the model field's
+// to_python() converts it, checked as Field.validate() and the field's validators check it, and
+// kept in the row's cleaned dict, or its errors are recorded. Values whose outcome only Django
+// can decide (unusual text forms, non-ASCII addresses, custom validators) go to the field's
+// Python callables; everything else stays here.
+#include <Python.h>
+#include <datetime.h>
+
+#include <span>
+
+#include "frame/convert.hpp"
+#include "frame/error.hpp"
+#include "frame/once.hpp"
+#include "text/ip_address.hpp"
+#include "text/plain_forms.hpp"
+#include "text/web_address.hpp"
+#include "validation/input_plan.hpp"
+
+namespace sorvel::validation {
+namespace {
+
+using frame::Ref;
+
+PyDateTime_CAPI* datetime_api() {
+    static frame::Once<PyDateTime_CAPI*> cell;
+    return cell.get([] {
+        auto* api = static_cast<PyDateTime_CAPI*>(PyCapsule_Import(PyDateTime_CAPSULE_NAME, 0));
+        if (api == nullptr) frame::throw_fetched();
+        return api;
+    });
+}
+
+// A class of a standard module, looked up once and kept for the life of the process.
+PyObject* module_class(const char* module, const char* name) {
+    Ref imported = Ref::steal(PyImport_ImportModule(module));
+    if (!imported) frame::throw_fetched();
+    PyObject* cls = PyObject_GetAttrString(imported.get(), name);
+    if (cls == nullptr) frame::throw_fetched();
+    return cls;
+}
+
+PyObject* decimal_class() {
+    static frame::Once<PyObject*> cell;
+    return cell.get([] { return module_class("decimal", "Decimal"); });
+}
+
+PyObject* uuid_class() {
+    static frame::Once<PyObject*> cell;
+    return cell.get([] { return module_class("uuid", "UUID"); });
+}
+
+Ref checked(PyObject* object) {
+    if (object == nullptr) frame::throw_fetched();
+    return Ref::steal(object);
+}
+
+// Django's `value in field.empty_values`: None, "", [], () and {}.
+bool is_empty(PyObject* value) {
+    if (value == Py_None) return true;
+    if (PyUnicode_Check(value)) return PyUnicode_GET_LENGTH(value) == 0;
+    if (PyList_Check(value)) return PyList_GET_SIZE(value) == 0;
+    if (PyTuple_Check(value)) return PyTuple_GET_SIZE(value) == 0;
+    if (PyDict_Check(value)) return PyDict_GET_SIZE(value) == 0;
+    return false;
+}
+
+// ASCII text of a str, or nothing for other strings.
+std::optional<std::string_view> ascii_of(PyObject* value) {
+    if (!PyUnicode_Check(value) || !PyUnicode_IS_ASCII(value)) return std::nullopt;
+    return std::string_view(static_cast<const char*>(PyUnicode_DATA(value)),
+                            size_t(PyUnicode_GET_LENGTH(value)));
+}
+
+Ref params(std::initializer_list<std::pair<const char*, PyObject*>> items) {
+    Ref dict = frame::new_dict();
+    for (auto [name, value] : items)
+        if (PyDict_SetItemString(dict.get(), name, value) < 0) frame::throw_fetched();
+    return dict;
+}
+
+// The state of one call: the error records and the row being cleaned.
+class Cleaner {
+  public:
+    explicit Cleaner(const InputPlan& plan)
+        : plan_(plan), data_(frame::new_list()), errors_(frame::new_list()) {}
+
+    void clean_row(Py_ssize_t index, PyObject* row);
+    Ref result() {
+        return checked(PyTuple_Pack(2, data_.get(), errors_.get()));
+    }
+
+  private:
+    void clean_field(size_t index, PyObject* raw, PyObject* out);
+    // Converts like to_python(); null when an error was recorded.
+    Ref convert(size_t index, const FieldPlan& field, PyObject* raw);
+    Ref call_convert(size_t index, PyObject* callable, PyObject* raw);
+    bool run_checks(size_t index, const FieldPlan& field, PyObject* value);
+    bool run_check(size_t index, const Check& check, PyObject* value);
+    bool is_json(PyObject* value, int depth);
+
+    void add_error(size_t field, PyObject* key, PyObject* params);
+    void add_errors(size_t field, PyObject* list);
+    // A ValidationError of Django code, or a list of them.
+    void add_outcome(size_t field, PyObject* outcome) {
+        if (PyList_Check(outcome)) {
+            add_errors(field, outcome);
+        } else {
+            add_error(field, outcome, nullptr);
+        }
+    }
+    void add_invalid(size_t field, PyObject* raw) {
+        Ref p = params({{"value", raw}});
+        add_error(field, invalid_key(), p.get());
+    }
+    static PyObject* invalid_key() {
+        static frame::Once<PyObject*> cell;
+        return cell.get([] { return PyUnicode_InternFromString("invalid"); });
+    }
+    static PyObject* key_named(const char* name);
+
+    const InputPlan& plan_;
+    Ref data_, errors_;
+    Ref row_index_;
+    Py_ssize_t row_ = 0;
+    bool row_failed_ = false;
+};
+
+PyObject* Cleaner::key_named(const char* name) {
+    // The three field-level message keys of Field.validate(), interned once each.
+    static frame::Once<PyObject*> null_key, blank_key, choice_key;
+    std::string_view n = name;
+    auto make = [name] { return PyUnicode_InternFromString(name); };
+    if (n == "null") return null_key.get(make);
+    if (n == "blank") return blank_key.get(make);
+    if (n == "invalid_choice") return choice_key.get(make);
+    frame::throw_value_error("unknown field message key");
+}
+
+void Cleaner::add_error(size_t field, PyObject* key, PyObject* params) {
+    if (!row_index_) row_index_ = frame::new_size(row_);
+    Ref field_index = frame::new_size(Py_ssize_t(field));
+    Ref record = checked(PyTuple_Pack(4, row_index_.get(), field_index.get(), key,
+                                      params != nullptr ? params : Py_None));
+    frame::list_append(errors_.get(), record.get());
+    row_failed_ = true;
+}
+
+void Cleaner::add_errors(size_t field, PyObject* list) {
+    Ref iterator = checked(PyObject_GetIter(list));
+    while (Ref error = Ref::steal(PyIter_Next(iterator.get()))) add_error(field, error.get(), nullptr);
+    if (PyErr_Occurred()) frame::throw_fetched();
+}
+
+// (value, None) or (None, ValidationError) from a Python callable of the plan.
+Ref Cleaner::call_convert(size_t index, PyObject* callable, PyObject* raw) {
+    Ref outcome = checked(PyObject_CallOneArg(callable, raw));
+    if (!PyTuple_Check(outcome.get()) || PyTuple_GET_SIZE(outcome.get()) != 2)
+        frame::throw_type_error("an input plan callable must return a pair");
+    PyObject* error = PyTuple_GET_ITEM(outcome.get(), 1);
+    if (error != Py_None) {
+        add_outcome(index, error);
+        return {};
+    }
+    return Ref::borrow(PyTuple_GET_ITEM(outcome.get(), 0));
+}
+
+Ref make_datetime(const text::PlainDateTime& parsed, PyDateTime_CAPI* api) {
+    Ref tz = Ref::borrow(Py_None);
+    if (parsed.has_offset) {
+        if (parsed.offset_minutes == 0) {
+            tz = Ref::borrow(api->TimeZone_UTC);
+        } else {
+            Ref delta = checked(api->Delta_FromDelta(0, parsed.offset_minutes * 60, 0, 1,
+                                                     api->DeltaType));
+            tz = checked(api->TimeZone_FromTimeZone(delta.get(), nullptr));
+        }
+    }
+    const auto& d = parsed.date;
+    const auto& t = parsed.time;
+    return checked(api->DateTime_FromDateAndTime(d.year, d.month, d.day, t.hour, t.minute,
+                                                 t.second, t.microsecond, tz.get(),
+                                                 api->DateTimeType));
+}
+
+Ref Cleaner::convert(size_t index, const FieldPlan& field, PyObject* raw) {
+    switch (field.kind) {
+        case Kind::text:
+            if (raw == Py_None || PyUnicode_Check(raw)) return Ref::borrow(raw);
+            break;
+        case Kind::integer:
+            if (raw == Py_None || PyLong_CheckExact(raw)) return Ref::borrow(raw);
+            if (PyUnicode_CheckExact(raw)) {
+                // int(text) is PyLong_FromUnicodeObject; only its ValueError is the field's.
+                if (Ref number = Ref::steal(PyLong_FromUnicodeObject(raw, 10))) return number;
+                if (!PyErr_ExceptionMatches(PyExc_ValueError)) frame::throw_fetched();
+                PyErr_Clear();
+                add_invalid(index, raw);
+                return {};
+            }
+            break;
+        case Kind::floating:
+            if (raw == Py_None || PyFloat_CheckExact(raw)) return Ref::borrow(raw);
+            if (PyUnicode_CheckExact(raw)) {
+                if (Ref number = Ref::steal(PyFloat_FromString(raw))) return number;
+                if (!PyErr_ExceptionMatches(PyExc_ValueError)) frame::throw_fetched();
+                PyErr_Clear();
+                add_invalid(index, raw);
+                return {};
+            }
+            if (PyLong_CheckExact(raw)) {
+                double value = PyLong_AsDouble(raw);
+                if (value == -1.0 && PyErr_Occurred()) {
+                    PyErr_Clear();
+                    break;  // too large for a float: Django's to_python says what happens
+                }
+                return frame::new_float(value);
+            }
+            break;
+        case Kind::decimal:
+            if (raw == Py_None || Py_TYPE(raw) == reinterpret_cast<PyTypeObject*>(decimal_class()))
+                return Ref::borrow(raw);
+            if (auto ascii = ascii_of(raw); ascii && PyUnicode_CheckExact(raw) &&
+                                            text::parse_decimal_shape(*ascii))
+                return checked(PyObject_CallOneArg(decimal_class(), raw));
+            break;
+        case Kind::boolean:
+            if (raw == Py_True || raw == Py_False) return Ref::borrow(raw);
+            if (field.null && is_empty(raw)) return Ref::borrow(Py_None);
+            if (PyLong_CheckExact(raw)) {
+                int overflow = 0;
+                long long number = PyLong_AsLongLongAndOverflow(raw, &overflow);
+                if (overflow == 0 && (number == 0 || number == 1))
+                    return Ref::borrow(number == 1 ? Py_True : Py_False);
+            } else if (auto ascii = ascii_of(raw); ascii && PyUnicode_CheckExact(raw)) {
+                if (*ascii == "t" || *ascii == "True" || *ascii == "1") return Ref::borrow(Py_True);
+                if (*ascii == "f" || *ascii == "False" || *ascii == "0")
+                    return Ref::borrow(Py_False);
+            }
+            break;
+        case Kind::date: {
+            auto* api = datetime_api();
+            if (raw == Py_None || Py_TYPE(raw) == api->DateType) return Ref::borrow(raw);
+            if (auto ascii = ascii_of(raw); ascii && PyUnicode_CheckExact(raw)) {
+                if (auto date = text::parse_plain_date(*ascii))
+                    return checked(
+                        api->Date_FromDate(date->year, date->month, date->day, api->DateType));
+            }
+            break;
+        }
+        case Kind::datetime: {
+            auto* api = datetime_api();
+            if (raw == Py_None || Py_TYPE(raw) == api->DateTimeType) return Ref::borrow(raw);
+            if (auto ascii = ascii_of(raw); ascii && PyUnicode_CheckExact(raw)) {
+                if (auto parsed = text::parse_plain_datetime(*ascii))
+                    return make_datetime(*parsed, api);
+            }
+            break;
+        }
+        case Kind::time: {
+            auto* api = datetime_api();
+            if (raw == Py_None || Py_TYPE(raw) == api->TimeType) return Ref::borrow(raw);
+            if (auto ascii = ascii_of(raw); ascii && PyUnicode_CheckExact(raw)) {
+                if (auto t = text::parse_plain_time(*ascii))
+                    return checked(api->Time_FromTime(t->hour, t->minute, t->second,
+                                                      t->microsecond, Py_None, api->TimeType));
+            }
+            break;
+        }
+        case Kind::uuid:
+            if (raw == Py_None || Py_TYPE(raw) == reinterpret_cast<PyTypeObject*>(uuid_class()))
+                return Ref::borrow(raw);
+            break;
+        case Kind::json:
+        case Kind::identity:
+            return Ref::borrow(raw);
+        case Kind::python:
+        case Kind::slow:
+            break;
+    }
+    return call_convert(index, field.convert.get(), raw);
+}
+
+// Whether json.dumps() surely accepts the value; false also for what only it can decide.
+bool Cleaner::is_json(PyObject* value, int depth) {
+    if (depth > 64) return false;
+    if (value == Py_None || PyUnicode_Check(value) || PyLong_Check(value) || PyFloat_Check(value))
+        return true;
+    if (PyList_Check(value) || PyTuple_Check(value)) {
+        Py_ssize_t size = PySequence_Fast_GET_SIZE(value);
+        for (Py_ssize_t i = 0; i < size; ++i)
+            if (!is_json(PySequence_Fast_GET_ITEM(value, i), depth + 1)) return false;
+        return true;
+    }
+    if (PyDict_Check(value)) {
+        Py_ssize_t position = 0;
+        PyObject *key, *item;
+        while (PyDict_Next(value, &position, &key, &item)) {
+            bool plain_key = key == Py_None || PyUnicode_Check(key) || PyLong_Check(key) ||
+                             PyFloat_Check(key);
+            if (!plain_key || !is_json(item, depth + 1)) return false;
+        }
+        return true;
+    }
+    return false;
+}
+
+// Django's DecimalValidator on the value's coefficient and exponent.
+bool check_decimal(const Check& check, const text::DecimalShape& shape, PyObject*& key,
+                   int64_t& limit) {
+    int64_t digits, decimals;
+    if (shape.exponent >= 0) {
+        digits = shape.digits + (shape.zero ? 0 : shape.exponent);
+        decimals = 0;
+    } else if (-shape.exponent > shape.digits) {
+        digits = decimals = -shape.exponent;
+    } else {
+        digits = shape.digits;
+        decimals = -shape.exponent;
+    }
+    if (check.max_digits >= 0 && digits > check.max_digits) {
+        key = check.key.get();
+        limit = check.max_digits;
+        return false;
+    }
+    if (check.decimal_places >= 0 && decimals > check.decimal_places) {
+        key = check.places_key.get();
+        limit = check.decimal_places;
+        return false;
+    }
+    if (check.max_digits >= 0 && check.decimal_places >= 0 &&
+        digits - decimals > check.max_digits - check.decimal_places) {
+        key = check.whole_key.get();
+        limit = check.max_digits - check.decimal_places;
+        return false;
+    }
+    return true;
+}
+
+// < 0 when value < limit, > 0 when above, 0 otherwise; compared as Python compares.
+int compare_limit(const Check& check, PyObject* value, int op) {
+    if (check.limit_is_int && PyLong_CheckExact(value)) {
+        int overflow = 0;
+        long long number = PyLong_AsLongLongAndOverflow(value, &overflow);
+        if (overflow == 0) return op == Py_LT ? number < check.limit_int : number > check.limit_int;
+    }
+    int outcome = PyObject_RichCompareBool(value, check.limit.get(), op);
+    if (outcome < 0) frame::throw_fetched();
+    return outcome;
+}
+
+bool Cleaner::run_check(size_t index, const Check& check, PyObject* value) {
+    switch (check.kind) {
+        case CheckKind::max_length:
+        case CheckKind::min_length: {
+            Py_ssize_t length =
+                PyUnicode_Check(value) ? PyUnicode_GET_LENGTH(value) : PyObject_Length(value);
+            if (length < 0) frame::throw_fetched();
+            bool bad = check.kind == CheckKind::max_length ? length > check.size
+                                                           : length < check.size;
+            if (!bad) return true;
+            Ref limit = frame::new_int(check.size), shown = frame::new_size(length);
+            Ref p = params({{"limit_value", limit.get()}, {"show_value", shown.get()},
+                            {"value", value}});
+            add_error(index, check.key.get(), p.get());
+            return false;
+        }
+        case CheckKind::min_value:
+        case CheckKind::max_value: {
+            int op = check.kind == CheckKind::min_value ? Py_LT : Py_GT;
+            if (!compare_limit(check, value, op)) return true;
+            Ref p = params({{"limit_value", check.limit.get()}, {"show_value", value},
+                            {"value", value}});
+            add_error(index, check.key.get(), p.get());
+            return false;
+        }
+        case CheckKind::decimal: {
+            Ref text = checked(PyObject_Str(value));
+            auto ascii = ascii_of(text.get());
+            auto shape = ascii ? text::parse_decimal_shape(*ascii) : std::nullopt;
+            if (!shape) break;  // not finite: the validator itself reports it
+            PyObject* key = nullptr;
+            int64_t limit = 0;
+            if (check_decimal(check, *shape, key, limit)) return true;
+            Ref max = frame::new_int(limit);
+            Ref p = params({{"max", max.get()}, {"value", value}});
+            add_error(index, key, p.get());
+            return false;
+        }
+        case CheckKind::email:
+        case CheckKind::url:
+        case CheckKind::slug:
+        case CheckKind::ipv46: {
+            auto ascii = ascii_of(value);
+            bool valid;
+            if (ascii) {
+                switch (check.kind) {
+                    case CheckKind::email: valid = text::is_email_address(*ascii, check.words); break;
+                    case CheckKind::url: valid = text::is_url(*ascii, check.words); break;
+                    case CheckKind::slug: valid = text::is_slug(*ascii); break;
+                    default: valid = text::is_ipv46_address(*ascii); break;
+                }
+            } else if (check.kind == CheckKind::slug && PyUnicode_Check(value)) {
+                valid = false;  // the slug pattern is ASCII only
+            } else {
+                break;
+            }
+            if (valid) return true;
+            Ref p = params({{"value", value}});
+            add_error(index, check.key.get(), p.get());
+            return false;
+        }
+    }
+    // Left to the Django validator itself: it answers a ValidationError or None.
+    if (!check.fallback) frame::throw_value_error("input plan check has no fallback validator");
+    Ref error = checked(PyObject_CallOneArg(check.fallback.get(), value));
+    if (error.get() == Py_None) return true;
+    add_outcome(index, error.get());
+    return false;
+}
+
+bool Cleaner::run_checks(size_t index, const FieldPlan& field, PyObject* value) {
+    if (field.validators) {
+        Ref errors = checked(PyObject_CallOneArg(field.validators.get(), value));
+        if (PyObject_IsTrue(errors.get()) == 0) return true;
+        add_errors(index, errors.get());
+        return false;
+    }
+    bool ok = true;
+    for (const Check& check : field.checks) ok = run_check(index, check, value) && ok;
+    return ok;
+}
+
+void Cleaner::clean_field(size_t index, PyObject* raw, PyObject* out) {
+    const FieldPlan& field = plan_.fields[index];
+    Ref value;
+    if (field.kind == Kind::slow) {
+        value = call_convert(index, field.clean.get(), raw);
+        if (value) frame::dict_set(out, field.attname.get(), value.get());
+        return;
+    }
+    // clean_fields() leaves empty values of blank fields as they are.
+    if (field.blank && is_empty(raw)) {
+        frame::dict_set(out, field.attname.get(), raw);
+        return;
+    }
+    value = convert(index, field, raw);
+    if (!value) return;
+    PyObject* v = value.get();
+    // Field.validate(): choices, then null, then blank, for editable fields.
+    bool chosen = false;
+    if (field.editable) {
+        if (field.choices && !is_empty(v)) {
+            // An unhashable value equals none of the (hashable) choices.
+            int found = 0;
+            if (PyObject_Hash(v) == -1) {
+                frame::discard_error();
+            } else if ((found = PySet_Contains(field.choices.get(), v)) < 0) {
+                frame::throw_fetched();
+            }
+            if (found == 0) {
+                Ref p = params({{"value", v}});
+                add_error(index, key_named("invalid_choice"), p.get());
+                return;
+            }
+            chosen = true;
+        }
+        if (!chosen && v == Py_None && !field.null) {
+            add_error(index, key_named("null"), nullptr);
+            return;
+        }
+        if (!chosen && !field.blank && is_empty(v)) {
+            add_error(index, key_named("blank"), nullptr);
+            return;
+        }
+    }
+    if (field.kind == Kind::json && !is_json(v, 0)) {
+        Ref error = checked(PyObject_CallOneArg(field.json_check.get(), v));
+        if (error.get() != Py_None) {
+            add_outcome(index, error.get());
+            return;
+        }
+    }
+    if (!is_empty(v) && !run_checks(index, field, v)) return;
+    frame::dict_set(out, field.attname.get(), v);
+}
+
+void Cleaner::clean_row(Py_ssize_t index, PyObject* row) {
+    row_ = index;
+    row_index_ = Ref();
+    row_failed_ = false;
+    Ref out = frame::new_dict();
+    const bool mapping = PyDict_Check(row);
+    for (size_t i = 0; i < plan_.fields.size(); ++i) {
+        const FieldPlan& field = plan_.fields[i];
+        PyObject* found = nullptr;
+        if (mapping) {
+            if (PyDict_GetItemRef(row, field.key.get(), &found) < 0) frame::throw_fetched();
+        } else {
+            // An instance: its attributes, a failing lookup counting as an absent value.
+            found = PyObject_GetAttr(row, field.attname.get());
+            if (found == nullptr) frame::discard_error();
+        }
+        Ref raw = Ref::steal(found);
+        if (!raw) {
+            if (field.missing) add_errors(i, field.missing.get());
+            continue;
+        }
+        clean_field(i, raw.get(), out.get());
+    }
+    if (!row_failed_) frame::list_append(data_.get(), out.get());
+}
+
+}  // namespace
+
+Ref validate_rows(const InputPlan& plan, PyObject* rows) {
+    Cleaner cleaner(plan);
+    if (PyList_Check(rows)) {
+        // Indexed, not borrowed: a Python callable of the plan may change the list.
+        for (Py_ssize_t i = 0; i < PyList_GET_SIZE(rows); ++i) {
+            Ref row = checked(PyList_GetItemRef(rows, i));
+            cleaner.clean_row(i, row.get());
+        }
+    } else {
+        Ref iterator = checked(PyObject_GetIter(rows));
+        Py_ssize_t i = 0;
+        while (Ref row = Ref::steal(PyIter_Next(iterator.get()))) cleaner.clean_row(i++, row.get());
+        if (PyErr_Occurred()) frame::throw_fetched();
+    }
+    return cleaner.result();
+}
+
+}  // namespace sorvel::validation

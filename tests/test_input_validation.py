@@ -1,0 +1,299 @@
+"""sorvel.django input plans against Django itself: for every value of a corpus of good and bad
+request data, the plan reports what full_clean() reports for an instance built from the same
+data (fields, codes, params and texts, in English and French) and cleans to the same values."""
+
+import datetime
+import decimal
+import uuid
+
+import pytest
+
+from django_app.environment import start_django
+
+start_django()
+
+from django.core import validators  # noqa: E402
+from django.core.exceptions import ValidationError  # noqa: E402
+from django.db import models  # noqa: E402
+from django.utils import translation  # noqa: E402
+
+from sorvel.django import compile_input_plan  # noqa: E402
+
+
+class Choice(models.TextChoices):
+    DRAFT = "draft", "Draft"
+    LIVE = "live", "Live"
+
+
+class InputSample(models.Model):
+    name = models.CharField(max_length=20)
+    text = models.TextField(blank=True)
+    nick = models.CharField(max_length=10, null=True, blank=True)
+    status = models.CharField(max_length=10, choices=Choice.choices, default=Choice.DRAFT)
+    level = models.IntegerField(choices=[(1, "One"), ("Group", [(2, "Two"), (3, "Three")])], null=True, blank=True)
+    count = models.IntegerField()
+    small = models.SmallIntegerField(default=0)
+    positive = models.PositiveIntegerField(null=True)
+    psmall = models.PositiveSmallIntegerField(default=1)
+    big = models.BigIntegerField(null=True, blank=True)
+    score = models.IntegerField(
+        default=50, validators=[validators.MinValueValidator(0), validators.MaxValueValidator(100)]
+    )
+    ratio = models.FloatField(null=True, blank=True)
+    price = models.DecimalField(max_digits=5, decimal_places=2)
+    amount = models.DecimalField(max_digits=6, decimal_places=0, null=True, blank=True)
+    active = models.BooleanField(default=False)
+    flag = models.BooleanField(null=True, blank=True)
+    day = models.DateField(null=True, blank=True)
+    clock = models.TimeField(null=True, blank=True)
+    stamp = models.DateTimeField(null=True, blank=True)
+    created = models.DateTimeField(auto_now_add=True)
+    updated = models.DateField(auto_now=True)
+    uid = models.UUIDField(default=uuid.uuid4)
+    ref = models.UUIDField(null=True, blank=True)
+    payload = models.JSONField(default=dict, blank=True)
+    extra = models.JSONField(null=True, blank=True)
+    email = models.EmailField(blank=True)
+    site = models.URLField(blank=True)
+    slug = models.SlugField(max_length=20)
+    ip = models.GenericIPAddressField(null=True, blank=True)
+    code = models.CharField(max_length=8, blank=True, validators=[validators.RegexValidator(r"^[A-Z]+$")])
+    duration = models.DurationField(null=True, blank=True)
+    total = models.GeneratedField(
+        expression=models.F("count") + 1, output_field=models.IntegerField(), db_persist=True
+    )
+
+    class Meta:
+        app_label = "django_app"
+
+
+PLAN = compile_input_plan(InputSample)
+
+BASE = {
+    "name": "Ada",
+    "count": 3,
+    "price": "1.50",
+    "slug": "ada",
+    "positive": 1,
+}
+
+UTC = datetime.timezone.utc
+GOOD_UUID = "12345678-1234-5678-1234-567812345678"
+
+CORPUS = {
+    "name": ["abc", "", None, "x" * 21, "x" * 20, 123, "é" * 21, "é" * 20, "  "],
+    "text": ["", "long text", None],
+    "nick": [None, "", "n" * 11, "nick"],
+    "status": ["draft", "live", "other", "", None, "DRAFT", Choice.LIVE],
+    "level": [1, 2, 3, 4, "1", None, "x", True, 1.0, "", []],
+    "count": [0, -5, "12", " 7 ", "1_000", "x", "", None, 2**31, 2**63, -(2**63) - 1, 1.9,
+              True, "١٢", [], "12.5", decimal.Decimal("4.7"), "-0", "+3"],
+    "small": [40000, -1, "9"],
+    "positive": [-1, 0, "5", "-3", None],
+    "psmall": [-1, 2**63 - 1, 2**63],
+    "big": ["", None, 2**63 - 1, 2**63],
+    "score": [-1, 101, 50, "100", "-1"],
+    "ratio": [1.5, "1e3", "nan", "inf", "x", None, "", True, 7, " 2.5 ", "1_0.5"],
+    "price": ["1.23", "123.4", "1234.5", "0.001", "1.2e2", "-999.99", "999.99", "1E+3", "x", "NaN",
+              "Infinity", 1.5, 3, decimal.Decimal("1.234"), "  1.5 ", "", None, "1_0.5", ".5", "5.",
+              "0.00", "000123.00", "1e-2", "-0", 2.675, decimal.Decimal("1E+1"), "1e999999999"],
+    "amount": ["123456", "1234567", "1.5", None, "0", "1E+5", "1E+6"],
+    "active": [True, False, 1, 0, "t", "f", "True", "yes", None, "", 2, "1", "0", 1.0],
+    "flag": [None, "", "1", "x", False, []],
+    "day": ["2024-05-01", "2024-5-1", "20240501", "2024-02-30", "x", datetime.date(2024, 1, 1),
+            datetime.datetime(2024, 1, 1, 23, 30, tzinfo=UTC), "", None, "2024-W01-1",
+            "0000-01-01", "2024-02-29", "2023-02-29", "９９９９-01-01"],
+    "clock": ["10:30", "10:30:15.5", "25:00", "10:30:00.123456", "10:30+02:00", datetime.time(1, 2),
+              "x", "10:30:15", "10:30:15.123", "23:59:59.9999999", "1030", "10:60"],
+    "stamp": ["2024-05-01T10:00:00Z", "2024-05-01 10:00", "2024-05-01T10:00:00+02:00",
+              "2024-05-01", "2024-13-01T00:00", "x", "2024-05-01T10:00:00.123",
+              datetime.datetime(2024, 5, 1, 10), datetime.datetime(2024, 5, 1, 10, tzinfo=UTC),
+              "2024-05-01T10:00:00-05:30", "2024-05-01T10:00:00+00:00", "2024-05-01T24:00:00",
+              "2024-05-01T10:00:00.123456789", "2024-02-30T10:00"],
+    "created": ["x", None, "2024-01-01T00:00", ""],
+    "uid": [GOOD_UUID, GOOD_UUID.replace("-", ""), "x", 5, uuid.UUID(GOOD_UUID), "", None,
+            "{" + GOOD_UUID + "}", "urn:uuid:" + GOOD_UUID, GOOD_UUID.upper()],
+    "ref": [None, "", GOOD_UUID, -1],
+    "payload": [{}, [], [1, 2], "s", 5, None, {"a": {1, 2}}, {"a": 1.5}, (1, 2), {1: "a"},
+                {"k": object()}, True, 1.5, {"nested": [{"deep": [None]}]}],
+    "extra": [None, {"k": [1, None]}, object(), "", [], {}],
+    "email": ["a@b.com", "a@localhost", "bad", "a@[127.0.0.1]", "ü@b.com", "a@b.c", "", "a.@b.com",
+              '"x y"@b.com', "a@b.com.", "A@B.COM", "a@b.co1", "a@xn--p1ai.xn--p1ai", "a@-b.com",
+              "a@[IPv6:::1]", "a@[::1]", "a@b@c.com", "x" * 64 + "@" + "y" * 250 + ".com",
+              "a@bü.com", 5],
+    "site": ["http://example.com", "https://exa mple.com", "ftp://x.y", "http://[::1]:80/",
+             "http://localhost", "mailto:x@y.z", "http://1.2.3.4", "http://256.1.1.1",
+             "http://ex_ample.com", "http://exämple.com", "", "HTTP://EXAMPLE.COM",
+             "http://user:pw@example.com:8080/p?q=1#f", "http://[::1", "http://example.com:123456",
+             "http://a.b-.com", "http://example.com./x", "http://[1.2.3.4]", "//example.com",
+             "http://example.com\n", "http://-a.com", "http://a.xn--p1ai", "https://" + "a" * 64 + ".com"],
+    "slug": ["a-b_c", "a b", "", "ñ", "x" * 21, "A-Z09", None],
+    "ip": ["1.2.3.4", "::1", "1.2.3", "::ffff:1.2.3.4", " 1.2.3.4 ", "x", "01.2.3.4", "2001:DB8::1",
+           "", None, "1.2.3.256", "fe80::1%eth0", "1:2:3:4:5:6:7:8:9"],
+    "code": ["ABC", "abc", "TOOLONGCODE", "", "toolongcode"],
+    "duration": ["1 day, 0:00:01", "x", None, datetime.timedelta(seconds=5), "00:01:00"],
+    "total": [5, "x"],
+}
+
+CASES = [(name, value) for name, values in CORPUS.items() for value in values]
+
+
+def django_errors(data):
+    """What full_clean() reports for an instance built from `data`, and the instance."""
+    instance = InputSample(**data)
+    try:
+        instance.full_clean(validate_unique=False, validate_constraints=False)
+    except ValidationError as error:
+        return instance, {
+            name: [(item.code, str(item.message % item.params) if item.params else str(item.message))
+                   for item in items]
+            for name, items in error.error_dict.items()
+        }
+    return instance, {}
+
+
+def same(a, b):
+    """Equal values of the same type; a NaN is the same as a NaN."""
+    return type(a) is type(b) and (a == b or (a != a and b != b))
+
+
+def sorvel_errors(result):
+    return {
+        name: [(detail["code"], detail["message"]) for detail in details]
+        for name, details in result.error_details.items()
+    }
+
+
+def assert_same_as_django(data):
+    instance, expected = django_errors(data)
+    result = PLAN.validate(data)
+    assert sorvel_errors(result) == expected
+    assert result.is_valid == (not expected)
+    if result.is_valid:
+        for name, value in result.data.items():
+            cleaned = getattr(instance, name)
+            assert same(value, cleaned), name
+
+
+@pytest.mark.parametrize("language", ["en", "fr"])
+@pytest.mark.parametrize(("name", "value"), CASES, ids=[f"{n}-{i}" for i, (n, _) in enumerate(CASES)])
+def test_each_value_is_judged_as_full_clean_judges_it(name, value, language):
+    with translation.override(language):
+        assert_same_as_django({**BASE, name: value})
+
+
+@pytest.mark.parametrize("name", [field.name for field in PLAN.fields])
+def test_an_absent_field_is_judged_like_the_model_default(name):
+    data = {key: value for key, value in BASE.items() if key != name}
+    assert_same_as_django(data)
+
+
+def test_many_rows_keep_their_indexes_and_only_valid_rows_are_cleaned():
+    rows = [{**BASE, name: value} for name, value in CASES]
+    result = PLAN.validate_many(rows)
+    expected_errors = {}
+    expected_data = []
+    for index, row in enumerate(rows):
+        instance, errors = django_errors(row)
+        if errors:
+            expected_errors[index] = {k: [message for _, message in v] for k, v in errors.items()}
+        else:
+            expected_data.append(row)
+    assert result.errors == expected_errors
+    assert result.invalid_rows == list(expected_errors)
+    assert len(result.data) == len(expected_data)
+    assert not result.is_valid
+    # The same rows through any iterable give the same result.
+    again = PLAN.validate_many(iter(rows))
+    assert again.errors == result.errors and repr(again.data) == repr(result.data)
+
+
+def test_cleaned_data_builds_the_instance():
+    data = {**BASE, "count": "41", "price": "2.50", "day": "2024-05-01", "stamp": "2024-05-01T10:00:00Z",
+            "uid": GOOD_UUID, "payload": [1, "two"], "ip": "::ffff:10.0.0.1", "duration": "00:01:00"}
+    result = PLAN.validate(data)
+    assert result.is_valid, result.errors
+    assert result.data["count"] == 41
+    assert result.data["price"] == decimal.Decimal("2.50")
+    assert result.data["day"] == datetime.date(2024, 5, 1)
+    assert result.data["stamp"] == datetime.datetime(2024, 5, 1, 10, tzinfo=UTC)
+    assert result.data["uid"] == uuid.UUID(GOOD_UUID)
+    assert result.data["duration"] == datetime.timedelta(minutes=1)
+    assert "total" not in result.data  # generated by the database
+    instance = InputSample(**result.data)
+    instance.full_clean(validate_unique=False, validate_constraints=False)
+
+
+def test_an_instance_is_validated_from_its_attributes():
+    instance = InputSample(**{**BASE, "count": "x", "email": "nope"})
+    result = PLAN.validate(instance)
+    assert result.error_codes == {"count": ["invalid"], "email": ["invalid"]}
+    assert result.error_details["count"][0]["params"] == {"value": "x"}
+
+
+def test_details_carry_djangos_params():
+    result = PLAN.validate({**BASE, "name": "x" * 25, "price": "1234.5", "ip": "x"})
+    details = result.error_details
+    assert details["name"] == [{
+        "message": "Ensure this value has at most 20 characters (it has 25).",
+        "code": "max_length",
+        "params": {"limit_value": 20, "show_value": 25, "value": "x" * 25},
+    }]
+    assert details["price"][0]["code"] == "max_whole_digits"
+    assert details["price"][0]["params"] == {"max": 3, "value": decimal.Decimal("1234.5")}
+    assert details["ip"][0]["params"] == {"protocol": "IPv4 or IPv6", "value": "x"}
+    with translation.override("fr"):
+        assert result.errors["ip"] == ["Saisissez une adresse IPv4 ou IPv6 valide."]
+
+
+def test_messages_follow_the_language_active_when_read():
+    result = PLAN.validate({**BASE, "name": ""})
+    with translation.override("fr"):
+        assert result.errors == {"name": ["Ce champ ne peut pas être vide."]}
+    with translation.override("de"):
+        assert result.errors == {"name": ["Dieses Feld darf nicht leer sein."]}
+    assert result.errors == {"name": ["This field cannot be blank."]}
+
+
+def test_fields_and_exclude_choose_the_plan_fields():
+    plan = compile_input_plan(InputSample, fields=["name", "count"])
+    assert [field.name for field in plan.fields] == ["name", "count"]
+    assert plan.validate({"name": "a", "count": 1}).data == {"name": "a", "count": 1}
+    excluded = compile_input_plan(InputSample, exclude=["name"])
+    assert "name" not in [field.name for field in excluded.fields]
+    with pytest.raises(ValueError, match="no field named 'nope'"):
+        compile_input_plan(InputSample, fields=["nope"])
+    with pytest.raises(TypeError):
+        compile_input_plan(dict)
+
+
+def test_a_custom_field_and_a_custom_validator_use_djangos_own_code():
+    class Upper(models.CharField):
+        def to_python(self, value):
+            return super().to_python(value).upper()
+
+    def even(value):
+        if value % 2:
+            raise ValidationError("%(value)s is odd", code="odd", params={"value": value})
+
+    class Custom(models.Model):
+        word = Upper(max_length=3)
+        number = models.IntegerField(validators=[even])
+
+        class Meta:
+            app_label = "django_app"
+
+    plan = compile_input_plan(Custom)
+    result = plan.validate_many([{"word": "abc", "number": 2}, {"word": "abcd", "number": "3"}])
+    assert result.data == [{"word": "ABC", "number": 2}]
+    assert result.error_details == {1: {
+        "word": [{"message": "Ensure this value has at most 3 characters (it has 4).",
+                  "code": "max_length", "params": {"limit_value": 3, "show_value": 4, "value": "ABCD"}}],
+        "number": [{"message": "3 is odd", "code": "odd", "params": {"value": 3}}],
+    }}
+
+
+def test_rows_that_are_not_dicts_are_read_as_objects():
+    result = PLAN.validate_many([5, None])
+    assert sorted(result.errors) == [0, 1]
+    assert "name" in result.errors[0] and "count" in result.errors[0]
