@@ -70,7 +70,9 @@ int64_t optional_i64(PyObject* spec, const char* name) {
 Check build_check(PyObject* spec) {
     if (!PyDict_Check(spec)) frame::throw_type_error("input plan check must be a dict");
     Ref keep;
-    Check check{check_named(text_of(spec, "check", keep)), required(spec, "key")};
+    Check check;
+    check.kind = check_named(text_of(spec, "check", keep));
+    check.key = required(spec, "key");
     switch (check.kind) {
         case CheckKind::max_length:
         case CheckKind::min_length:

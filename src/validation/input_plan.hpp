@@ -26,7 +26,7 @@ enum class CheckKind { max_length, min_length, min_value, max_value, decimal, em
 
 // One of the field's validators, in the field's order.
 struct Check {
-    CheckKind kind;
+    CheckKind kind = CheckKind::max_length;
     frame::Ref key;           // names the message in the Python side's table
     int64_t size = 0;         // max_length, min_length
     frame::Ref limit;         // min_value, max_value
