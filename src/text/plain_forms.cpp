@@ -106,4 +106,31 @@ std::optional<DecimalShape> parse_decimal_shape(std::string_view text) {
     return DecimalShape{nonzero ? digits : 1, exponent - fraction, !nonzero};
 }
 
+std::optional<std::array<unsigned char, 16>> parse_plain_uuid(std::string_view text) {
+    const bool hyphenated = text.size() == 36;
+    if (!hyphenated && text.size() != 32) return std::nullopt;
+    std::array<unsigned char, 16> bytes{};
+    size_t nibble = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        char c = text[i];
+        if (hyphenated && (i == 8 || i == 13 || i == 18 || i == 23)) {
+            if (c != '-') return std::nullopt;
+            continue;
+        }
+        int value;
+        if (c >= '0' && c <= '9') {
+            value = c - '0';
+        } else if (c >= 'a' && c <= 'f') {
+            value = c - 'a' + 10;
+        } else if (c >= 'A' && c <= 'F') {
+            value = c - 'A' + 10;
+        } else {
+            return std::nullopt;
+        }
+        bytes[nibble / 2] = static_cast<unsigned char>(bytes[nibble / 2] | (value << (nibble % 2 ? 0 : 4)));
+        ++nibble;
+    }
+    return bytes;
+}
+
 }  // namespace sorvel::text

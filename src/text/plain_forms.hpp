@@ -4,6 +4,7 @@
 // can hand every other text to Python itself.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string_view>
@@ -40,5 +41,8 @@ struct DecimalShape {
 // [+-]? digits [. digits] or [+-]? . digits, with an optional e/E exponent of up to 9 digits;
 // nothing else (no spaces, underscores, infinities or NaNs).
 std::optional<DecimalShape> parse_decimal_shape(std::string_view text);
+
+// 8-4-4-4-12 hyphenated or 32 plain hexadecimal digits (either case), as 16 big-endian bytes.
+std::optional<std::array<unsigned char, 16>> parse_plain_uuid(std::string_view text);
 
 }  // namespace sorvel::text

@@ -137,7 +137,14 @@ void destroy(PyObject* capsule) {
 }  // namespace
 
 InputPlan build_input_plan(PyObject* specs) {
-    return {frame::as_vector<FieldPlan>(specs, build_field)};
+    InputPlan plan{frame::as_vector<FieldPlan>(specs, build_field), frame::new_dict()};
+    for (const FieldPlan& field : plan.fields) {
+        int present = PyDict_Contains(plan.template_row.get(), field.attname.get());
+        if (present < 0) frame::throw_fetched();
+        if (present) frame::throw_value_error("an input plan names a field twice");
+        frame::dict_set(plan.template_row.get(), field.attname.get(), Py_None);
+    }
+    return plan;
 }
 
 Ref wrap_input_plan(InputPlan plan) {

@@ -54,6 +54,9 @@ struct FieldPlan {
 
 struct InputPlan {
     std::vector<FieldPlan> fields;
+    // {attname: None} in field order: each row's cleaned dict starts as a copy, which sizes its
+    // table once instead of growing it key by key.
+    frame::Ref template_row;
 };
 
 // Builds a plan from a list of spec dicts (see python/sorvel/django/validation.py).

@@ -21,6 +21,11 @@ namespace {
 
 using frame::Ref;
 
+Ref checked(PyObject* object) {
+    if (object == nullptr) frame::throw_fetched();
+    return Ref::steal(object);
+}
+
 PyDateTime_CAPI* datetime_api() {
     static frame::Once<PyDateTime_CAPI*> cell;
     return cell.get([] {
@@ -49,9 +54,45 @@ PyObject* uuid_class() {
     return cell.get([] { return module_class("uuid", "UUID"); });
 }
 
-Ref checked(PyObject* object) {
-    if (object == nullptr) frame::throw_fetched();
-    return Ref::steal(object);
+// What uuid.UUID.__init__ does once it has the integer: the two slots set through their member
+// descriptors (the class's own __setattr__ refuses), is_safe as SafeUUID.unknown.
+struct UuidSlots {
+    PyObject* int_slot;
+    PyObject* safe_slot;
+    PyObject* unknown;
+};
+
+const UuidSlots& uuid_slots() {
+    static frame::Once<UuidSlots> cell;
+    return cell.get([] {
+        PyObject* dict = reinterpret_cast<PyTypeObject*>(uuid_class())->tp_dict;
+        PyObject* int_slot = PyDict_GetItemString(dict, "int");
+        PyObject* safe_slot = PyDict_GetItemString(dict, "is_safe");
+        if (int_slot == nullptr || safe_slot == nullptr || Py_TYPE(int_slot)->tp_descr_set == nullptr ||
+            Py_TYPE(safe_slot)->tp_descr_set == nullptr)
+            frame::throw_type_error("uuid.UUID has an unexpected layout");
+        PyObject* safe = module_class("uuid", "SafeUUID");
+        PyObject* unknown = PyObject_GetAttrString(safe, "unknown");
+        if (unknown == nullptr) frame::throw_fetched();
+        Py_INCREF(int_slot);
+        Py_INCREF(safe_slot);
+        return UuidSlots{int_slot, safe_slot, unknown};  // kept for the life of the process
+    });
+}
+
+Ref make_uuid(const std::array<unsigned char, 16>& bytes) {
+    const UuidSlots& slots = uuid_slots();
+    auto* type = reinterpret_cast<PyTypeObject*>(uuid_class());
+    Ref number = checked(PyLong_FromUnsignedNativeBytes(bytes.data(), 16,
+                                                        Py_ASNATIVEBYTES_BIG_ENDIAN));
+    Ref object = checked(type->tp_alloc(type, 0));
+    if (Py_TYPE(slots.int_slot)->tp_descr_set(slots.int_slot, object.get(), number.get()) < 0 ||
+        Py_TYPE(slots.safe_slot)->tp_descr_set(slots.safe_slot, object.get(), slots.unknown) < 0)
+        frame::throw_fetched();
+    // Its slots hold an int and an enum member and cannot be reassigned: it can never be part
+    // of a reference cycle, so the collector need not visit it.
+    if (PyObject_GC_IsTracked(object.get())) PyObject_GC_UnTrack(object.get());
+    return object;
 }
 
 // Django's `value in field.empty_values`: None, "", [], () and {}.
@@ -62,6 +103,18 @@ bool is_empty(PyObject* value) {
     if (PyTuple_Check(value)) return PyTuple_GET_SIZE(value) == 0;
     if (PyDict_Check(value)) return PyDict_GET_SIZE(value) == 0;
     return false;
+}
+
+// Values that hold no reference a cycle could run through.
+bool is_atomic(PyObject* value) {
+    if (value == Py_None || PyUnicode_CheckExact(value) || PyLong_CheckExact(value) ||
+        PyFloat_CheckExact(value) || PyBool_Check(value))
+        return true;
+    PyTypeObject* type = Py_TYPE(value);
+    auto* api = datetime_api();
+    return type == api->DateTimeType || type == api->DateType || type == api->TimeType ||
+           type == api->DeltaType || type == reinterpret_cast<PyTypeObject*>(decimal_class()) ||
+           type == reinterpret_cast<PyTypeObject*>(uuid_class());
 }
 
 // ASCII text of a str, or nothing for other strings.
@@ -90,7 +143,9 @@ class Cleaner {
     }
 
   private:
-    void clean_field(size_t index, PyObject* raw, PyObject* out);
+    // Cleans one value into `out`; whether it was stored there.
+    bool clean_field(size_t index, PyObject* raw, PyObject* out);
+    void store(PyObject* out, const FieldPlan& field, PyObject* value);
     // Converts like to_python(); null when an error was recorded.
     Ref convert(size_t index, const FieldPlan& field, PyObject* raw);
     Ref call_convert(size_t index, PyObject* callable, PyObject* raw);
@@ -121,6 +176,9 @@ class Cleaner {
     const InputPlan& plan_;
     Ref data_, errors_;
     Ref row_index_;
+    std::optional<text::DecimalShape> decimal_shape_;  // of the decimal just read from text
+    std::vector<char> stored_;                         // per field, for the row being cleaned
+    bool atomic_ = true;                               // the row holds no container
     Py_ssize_t row_ = 0;
     bool row_failed_ = false;
 };
@@ -219,9 +277,13 @@ Ref Cleaner::convert(size_t index, const FieldPlan& field, PyObject* raw) {
         case Kind::decimal:
             if (raw == Py_None || Py_TYPE(raw) == reinterpret_cast<PyTypeObject*>(decimal_class()))
                 return Ref::borrow(raw);
-            if (auto ascii = ascii_of(raw); ascii && PyUnicode_CheckExact(raw) &&
-                                            text::parse_decimal_shape(*ascii))
-                return checked(PyObject_CallOneArg(decimal_class(), raw));
+            if (auto ascii = ascii_of(raw); ascii && PyUnicode_CheckExact(raw)) {
+                if (auto shape = text::parse_decimal_shape(*ascii)) {
+                    Ref number = checked(PyObject_CallOneArg(decimal_class(), raw));
+                    decimal_shape_ = *shape;  // what the digit check would read back from str()
+                    return number;
+                }
+            }
             break;
         case Kind::boolean:
             if (raw == Py_True || raw == Py_False) return Ref::borrow(raw);
@@ -269,6 +331,9 @@ Ref Cleaner::convert(size_t index, const FieldPlan& field, PyObject* raw) {
         case Kind::uuid:
             if (raw == Py_None || Py_TYPE(raw) == reinterpret_cast<PyTypeObject*>(uuid_class()))
                 return Ref::borrow(raw);
+            if (auto ascii = ascii_of(raw); ascii && PyUnicode_CheckExact(raw)) {
+                if (auto bytes = text::parse_plain_uuid(*ascii)) return make_uuid(*bytes);
+            }
             break;
         case Kind::json:
         case Kind::identity:
@@ -374,9 +439,12 @@ bool Cleaner::run_check(size_t index, const Check& check, PyObject* value) {
             return false;
         }
         case CheckKind::decimal: {
-            Ref text = checked(PyObject_Str(value));
-            auto ascii = ascii_of(text.get());
-            auto shape = ascii ? text::parse_decimal_shape(*ascii) : std::nullopt;
+            std::optional<text::DecimalShape> shape = decimal_shape_;
+            if (!shape) {
+                Ref text = checked(PyObject_Str(value));
+                auto ascii = ascii_of(text.get());
+                if (ascii) shape = text::parse_decimal_shape(*ascii);
+            }
             if (!shape) break;  // not finite: the validator itself reports it
             PyObject* key = nullptr;
             int64_t limit = 0;
@@ -430,21 +498,28 @@ bool Cleaner::run_checks(size_t index, const FieldPlan& field, PyObject* value) 
     return ok;
 }
 
-void Cleaner::clean_field(size_t index, PyObject* raw, PyObject* out) {
+void Cleaner::store(PyObject* out, const FieldPlan& field, PyObject* value) {
+    frame::dict_set(out, field.attname.get(), value);
+    atomic_ = atomic_ && is_atomic(value);
+}
+
+bool Cleaner::clean_field(size_t index, PyObject* raw, PyObject* out) {
     const FieldPlan& field = plan_.fields[index];
     Ref value;
     if (field.kind == Kind::slow) {
         value = call_convert(index, field.clean.get(), raw);
-        if (value) frame::dict_set(out, field.attname.get(), value.get());
-        return;
+        if (!value) return false;
+        store(out, field, value.get());
+        return true;
     }
     // clean_fields() leaves empty values of blank fields as they are.
     if (field.blank && is_empty(raw)) {
-        frame::dict_set(out, field.attname.get(), raw);
-        return;
+        store(out, field, raw);
+        return true;
     }
+    decimal_shape_.reset();
     value = convert(index, field, raw);
-    if (!value) return;
+    if (!value) return false;
     PyObject* v = value.get();
     // Field.validate(): choices, then null, then blank, for editable fields.
     bool chosen = false;
@@ -460,35 +535,38 @@ void Cleaner::clean_field(size_t index, PyObject* raw, PyObject* out) {
             if (found == 0) {
                 Ref p = params({{"value", v}});
                 add_error(index, key_named("invalid_choice"), p.get());
-                return;
+                return false;
             }
             chosen = true;
         }
         if (!chosen && v == Py_None && !field.null) {
             add_error(index, key_named("null"), nullptr);
-            return;
+            return false;
         }
         if (!chosen && !field.blank && is_empty(v)) {
             add_error(index, key_named("blank"), nullptr);
-            return;
+            return false;
         }
     }
     if (field.kind == Kind::json && !is_json(v, 0)) {
         Ref error = checked(PyObject_CallOneArg(field.json_check.get(), v));
         if (error.get() != Py_None) {
             add_outcome(index, error.get());
-            return;
+            return false;
         }
     }
-    if (!is_empty(v) && !run_checks(index, field, v)) return;
-    frame::dict_set(out, field.attname.get(), v);
+    if (!is_empty(v) && !run_checks(index, field, v)) return false;
+    store(out, field, v);
+    return true;
 }
 
 void Cleaner::clean_row(Py_ssize_t index, PyObject* row) {
     row_ = index;
     row_index_ = Ref();
     row_failed_ = false;
-    Ref out = frame::new_dict();
+    atomic_ = true;
+    stored_.assign(plan_.fields.size(), 0);
+    Ref out = checked(PyDict_Copy(plan_.template_row.get()));
     const bool mapping = PyDict_Check(row);
     for (size_t i = 0; i < plan_.fields.size(); ++i) {
         const FieldPlan& field = plan_.fields[i];
@@ -505,9 +583,16 @@ void Cleaner::clean_row(Py_ssize_t index, PyObject* row) {
             if (field.missing) add_errors(i, field.missing.get());
             continue;
         }
-        clean_field(i, raw.get(), out.get());
+        stored_[i] = clean_field(i, raw.get(), out.get());
     }
-    if (!row_failed_) frame::list_append(data_.get(), out.get());
+    if (row_failed_) return;
+    for (size_t i = 0; i < plan_.fields.size(); ++i)
+        if (!stored_[i] && PyDict_DelItem(out.get(), plan_.fields[i].attname.get()) < 0)
+            frame::throw_fetched();
+    // A dict of atomic values cannot be part of a cycle; the interpreter untracks such dicts
+    // itself, but only after they have survived a collection.
+    if (atomic_ && PyObject_GC_IsTracked(out.get())) PyObject_GC_UnTrack(out.get());
+    frame::list_append(data_.get(), out.get());
 }
 
 }  // namespace
