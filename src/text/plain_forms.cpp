@@ -106,30 +106,37 @@ std::optional<DecimalShape> parse_decimal_shape(std::string_view text) {
     return DecimalShape{nonzero ? digits : 1, exponent - fraction, !nonzero};
 }
 
+namespace {
+
+// Hexadecimal digit values; 0xFF for every other byte.
+constexpr std::array<unsigned char, 256> kHexValues = [] {
+    std::array<unsigned char, 256> table{};
+    for (auto& value : table) value = 0xFF;
+    for (int c = '0'; c <= '9'; ++c) table[size_t(c)] = static_cast<unsigned char>(c - '0');
+    for (int c = 'a'; c <= 'f'; ++c) table[size_t(c)] = static_cast<unsigned char>(c - 'a' + 10);
+    for (int c = 'A'; c <= 'F'; ++c) table[size_t(c)] = static_cast<unsigned char>(c - 'A' + 10);
+    return table;
+}();
+
+}  // namespace
+
 std::optional<std::array<unsigned char, 16>> parse_plain_uuid(std::string_view text) {
     const bool hyphenated = text.size() == 36;
     if (!hyphenated && text.size() != 32) return std::nullopt;
+    if (hyphenated && (text[8] != '-' || text[13] != '-' || text[18] != '-' || text[23] != '-'))
+        return std::nullopt;
     std::array<unsigned char, 16> bytes{};
-    size_t nibble = 0;
-    for (size_t i = 0; i < text.size(); ++i) {
-        char c = text[i];
-        if (hyphenated && (i == 8 || i == 13 || i == 18 || i == 23)) {
-            if (c != '-') return std::nullopt;
-            continue;
-        }
-        int value;
-        if (c >= '0' && c <= '9') {
-            value = c - '0';
-        } else if (c >= 'a' && c <= 'f') {
-            value = c - 'a' + 10;
-        } else if (c >= 'A' && c <= 'F') {
-            value = c - 'A' + 10;
-        } else {
-            return std::nullopt;
-        }
-        bytes[nibble / 2] = static_cast<unsigned char>(bytes[nibble / 2] | (value << (nibble % 2 ? 0 : 4)));
-        ++nibble;
+    unsigned char invalid = 0;
+    size_t at = 0;
+    for (size_t i = 0; i < 16; ++i) {
+        if (hyphenated && (i == 4 || i == 6 || i == 8 || i == 10)) ++at;
+        unsigned char high = kHexValues[static_cast<unsigned char>(text[at])];
+        unsigned char low = kHexValues[static_cast<unsigned char>(text[at + 1])];
+        invalid |= static_cast<unsigned char>(high | low);
+        bytes[i] = static_cast<unsigned char>((high << 4) | (low & 0x0F));
+        at += 2;
     }
+    if (invalid & 0xF0) return std::nullopt;
     return bytes;
 }
 
