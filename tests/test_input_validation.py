@@ -297,3 +297,82 @@ def test_rows_that_are_not_dicts_are_read_as_objects():
     result = PLAN.validate_many([5, None])
     assert sorted(result.errors) == [0, 1]
     assert "name" in result.errors[0] and "count" in result.errors[0]
+
+
+def test_serializers_validate_their_model_columns():
+    from sorvel.django import Computed, ModelSerializer
+
+    class SampleIn(ModelSerializer):
+        shout = Computed(lambda sample: sample.name.upper())
+
+        class Meta:
+            model = InputSample
+            fields = ["id", "name", "count", "price", "slug", "positive", "shout", "total"]
+
+    assert [field.name for field in SampleIn.input_plan().fields] == [
+        "id", "name", "count", "price", "slug", "positive"
+    ]
+    from django.db import connection
+    from django.test.utils import CaptureQueriesContext
+
+    with CaptureQueriesContext(connection) as queries:
+        one = SampleIn.validate({**BASE, "count": "7"})
+        many = SampleIn.validate_many([BASE, {**BASE, "price": "10000.5"}, {"name": "x" * 30}])
+    assert len(queries) == 0
+    assert one.is_valid and one.data["count"] == 7 and "shout" not in one.data
+    assert many.invalid_rows == [1, 2]
+    assert many.error_codes[1] == {"price": ["max_digits"]}
+    assert set(many.errors[2]) == {"name", "count", "price", "slug", "positive"}
+    assert len(many.data) == 1
+    with translation.override("fr"):
+        assert many.errors[1] == {"price": ["Assurez-vous qu’il n’y a pas plus de 5 chiffres au total."]}
+
+
+def test_a_serializer_without_model_cannot_validate():
+    from sorvel.django import ModelSerializer, PlanError
+
+    class Abstract(ModelSerializer):
+        pass
+
+    with pytest.raises(PlanError, match="cannot validate"):
+        Abstract.validate({})
+
+
+def uuid_texts():
+    import random
+
+    rng = random.Random(5)
+    texts = []
+    for _ in range(400):
+        text = str(uuid.UUID(int=rng.getrandbits(128)))
+        action = rng.randrange(6)
+        if action == 1:
+            text = text.replace("-", "")
+        elif action == 2:
+            text = text.upper()
+        elif action == 3:
+            at = rng.randrange(len(text))
+            text = text[:at] + rng.choice("g-_ {}xX0") + text[at + 1:]
+        elif action == 4:
+            text = text[:-1]
+        elif action == 5:
+            at = rng.randrange(len(text))
+            text = text[:at] + "-" + text[at:]
+        texts.append(text)
+    return texts
+
+
+def test_uuid_texts_are_read_as_uuid_reads_them():
+    texts = uuid_texts()
+    result = PLAN.validate_many([{**BASE, "ref": text} for text in texts])
+    valid = iter(result.data)
+    for index, text in enumerate(texts):
+        try:
+            expected = uuid.UUID(hex=text)
+        except ValueError:
+            assert result.error_codes[index] == {"ref": ["invalid"]}
+        else:
+            assert index not in result.errors
+            cleaned = next(valid)["ref"]
+            assert cleaned == expected and type(cleaned) is uuid.UUID
+            assert str(cleaned) == str(expected) and cleaned.is_safe == expected.is_safe

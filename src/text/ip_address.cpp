@@ -8,9 +8,7 @@ namespace {
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
-bool is_hex(char c) {
-    return is_digit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
+bool is_hex(char c) { return is_digit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
 
 bool is_octet(std::string_view octet) {
     if (octet.empty() || octet.size() > 3) return false;
@@ -18,7 +16,8 @@ bool is_octet(std::string_view octet) {
         if (!is_digit(c)) return false;
     if (octet.size() > 1 && octet[0] == '0') return false;
     int value = 0;
-    for (char c : octet) value = value * 10 + (c - '0');
+    for (char c : octet)
+        value = value * 10 + (c - '0');
     return value <= 255;
 }
 
@@ -57,7 +56,8 @@ struct Part {
 bool is_ipv6_body(std::string_view text) {
     if (text.empty()) return false;
     std::vector<Part> parts;
-    for (std::string_view part : split(text, ':')) parts.push_back({part});
+    for (std::string_view part : split(text, ':'))
+        parts.push_back({part});
     if (parts.size() < 3) return false;
     if (parts.back().text.find('.') != std::string_view::npos) {
         if (!is_ipv4_address(parts.back().text)) return false;

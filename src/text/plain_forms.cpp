@@ -98,7 +98,8 @@ std::optional<DecimalShape> parse_decimal_shape(std::string_view text) {
         bool negative = false;
         if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
         size_t start = i;
-        for (; i < text.size() && is_digit(text[i]); ++i) exponent = exponent * 10 + (text[i] - '0');
+        for (; i < text.size() && is_digit(text[i]); ++i)
+            exponent = exponent * 10 + (text[i] - '0');
         if (i == start || i - start > 9) return std::nullopt;
         if (negative) exponent = -exponent;
     }
@@ -111,10 +112,14 @@ namespace {
 // Hexadecimal digit values; 0xFF for every other byte.
 constexpr std::array<unsigned char, 256> kHexValues = [] {
     std::array<unsigned char, 256> table{};
-    for (auto& value : table) value = 0xFF;
-    for (int c = '0'; c <= '9'; ++c) table[size_t(c)] = static_cast<unsigned char>(c - '0');
-    for (int c = 'a'; c <= 'f'; ++c) table[size_t(c)] = static_cast<unsigned char>(c - 'a' + 10);
-    for (int c = 'A'; c <= 'F'; ++c) table[size_t(c)] = static_cast<unsigned char>(c - 'A' + 10);
+    for (auto& value : table)
+        value = 0xFF;
+    for (int c = '0'; c <= '9'; ++c)
+        table[size_t(c)] = static_cast<unsigned char>(c - '0');
+    for (int c = 'a'; c <= 'f'; ++c)
+        table[size_t(c)] = static_cast<unsigned char>(c - 'a' + 10);
+    for (int c = 'A'; c <= 'F'; ++c)
+        table[size_t(c)] = static_cast<unsigned char>(c - 'A' + 10);
     return table;
 }();
 

@@ -20,15 +20,33 @@ bool equals_ignoring_case(std::string_view a, std::string_view b) {
 }
 
 // Python's str.isspace for ASCII, which is what "\s" means in a str pattern.
-bool is_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r') || (c >= '\x1c' && c <= '\x1f'); }
+bool is_space(char c) {
+    return c == ' ' || (c >= '\t' && c <= '\r') || (c >= '\x1c' && c <= '\x1f');
+}
 
 // The local-part characters of a dot-atom.
 bool is_atext(char c) {
     if (is_alnum(c)) return true;
     switch (c) {
-        case '-': case '!': case '#': case '$': case '%': case '&': case '\'': case '*':
-        case '+': case '/': case '=': case '?': case '^': case '_': case '`': case '{':
-        case '}': case '|': case '~':
+        case '-':
+        case '!':
+        case '#':
+        case '$':
+        case '%':
+        case '&':
+        case '\'':
+        case '*':
+        case '+':
+        case '/':
+        case '=':
+        case '?':
+        case '^':
+        case '_':
+        case '`':
+        case '{':
+        case '}':
+        case '|':
+        case '~':
             return true;
         default:
             return false;
@@ -177,7 +195,8 @@ bool is_url_octet(std::string_view octet) {
         if (!is_digit(c)) return false;
     if (octet.size() > 1 && octet[0] == '0') return false;
     int value = 0;
-    for (char c : octet) value = value * 10 + (c - '0');
+    for (char c : octet)
+        value = value * 10 + (c - '0');
     return value <= 255;
 }
 
@@ -197,7 +216,8 @@ bool is_url_ipv4(std::string_view host) {
 bool is_url_tail(std::string_view rest) {
     if (!rest.empty() && rest[0] == ':') {
         size_t digits = 1;
-        while (digits < rest.size() && is_digit(rest[digits])) ++digits;
+        while (digits < rest.size() && is_digit(rest[digits]))
+            ++digits;
         if (digits == 1 || digits > 6) return false;
         rest.remove_prefix(digits);
     }
@@ -223,11 +243,12 @@ bool is_url_host_and_tail(std::string_view text) {
         return is_url_tail(text.substr(close + 1));
     }
     size_t run = 0;
-    while (run < text.size() && is_host_char(text[run])) ++run;
+    while (run < text.size() && is_host_char(text[run]))
+        ++run;
     std::string_view host = text.substr(0, run);
     if (host.empty()) return false;
-    bool host_ok = is_url_ipv4(host) || equals_ignoring_case(host, "localhost") ||
-                   is_host_name(host, true);
+    bool host_ok =
+        is_url_ipv4(host) || equals_ignoring_case(host, "localhost") || is_host_name(host, true);
     return host_ok && is_url_tail(text.substr(run));
 }
 
@@ -236,17 +257,20 @@ bool is_user_char(char c) { return !is_space(c) && c != ':' && c != '@' && c != 
 // The URL pattern itself (matched from the start, to the very end).
 bool matches_url_pattern(std::string_view text) {
     size_t scheme = 0;
-    while (scheme < text.size() && is_scheme_char(text[scheme])) ++scheme;
+    while (scheme < text.size() && is_scheme_char(text[scheme]))
+        ++scheme;
     if (text.substr(scheme, 3) != "://") return false;
     std::string_view rest = text.substr(scheme + 3);
     // With "user[:password]@" first, else without: the pattern backtracks to the second.
     size_t user = 0;
-    while (user < rest.size() && is_user_char(rest[user])) ++user;
+    while (user < rest.size() && is_user_char(rest[user]))
+        ++user;
     if (user > 0 && user < rest.size()) {
         size_t at = user;
         if (rest[at] == ':') {
             ++at;
-            while (at < rest.size() && is_user_char(rest[at])) ++at;
+            while (at < rest.size() && is_user_char(rest[at]))
+                ++at;
         }
         if (at < rest.size() && rest[at] == '@' && is_url_host_and_tail(rest.substr(at + 1)))
             return true;
@@ -267,7 +291,8 @@ bool splits(std::string_view netloc) {
     if (!bracketed.empty() && bracketed[0] == 'v') {
         // \Av[a-fA-F0-9]+\..+\Z
         size_t i = 1;
-        while (i < bracketed.size() && is_hex_digit(bracketed[i])) ++i;
+        while (i < bracketed.size() && is_hex_digit(bracketed[i]))
+            ++i;
         return i > 1 && i + 1 < bracketed.size() && bracketed[i] == '.';
     }
     // ipaddress.ip_address: an IPv4 address is refused in brackets.

@@ -24,8 +24,7 @@ constexpr frame::ArgumentSpec kValidateSpec{"_validate_rows", nullptr, kValidate
 }  // namespace
 
 PyMethodDef compile_input_plan_def = {
-    "_compile_input_plan",
-    frame::as_cfunction<frame::fastcall<kCompileSpec, compile_input_plan>>(),
+    "_compile_input_plan", frame::as_cfunction<frame::fastcall<kCompileSpec, compile_input_plan>>(),
     METH_FASTCALL | METH_KEYWORDS,
     "_compile_input_plan(specs)\n--\n\n"
     "Compiles field specs into an input plan (private; see sorvel.django)."};

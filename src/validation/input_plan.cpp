@@ -40,11 +40,11 @@ std::string_view text_of(PyObject* spec, const char* name, Ref& keep) {
 
 Kind kind_named(std::string_view name) {
     static constexpr std::pair<std::string_view, Kind> kKinds[] = {
-        {"text", Kind::text},         {"integer", Kind::integer}, {"float", Kind::floating},
-        {"decimal", Kind::decimal},   {"boolean", Kind::boolean}, {"date", Kind::date},
-        {"datetime", Kind::datetime}, {"time", Kind::time},       {"uuid", Kind::uuid},
-        {"json", Kind::json},         {"identity", Kind::identity},
-        {"python", Kind::python},     {"slow", Kind::slow}};
+        {"text", Kind::text},         {"integer", Kind::integer},   {"float", Kind::floating},
+        {"decimal", Kind::decimal},   {"boolean", Kind::boolean},   {"date", Kind::date},
+        {"datetime", Kind::datetime}, {"time", Kind::time},         {"uuid", Kind::uuid},
+        {"json", Kind::json},         {"identity", Kind::identity}, {"python", Kind::python},
+        {"slow", Kind::slow}};
     for (auto [known, kind] : kKinds)
         if (known == name) return kind;
     frame::throw_value_error("unknown field kind in input plan spec: " + std::string(name));
@@ -52,10 +52,14 @@ Kind kind_named(std::string_view name) {
 
 CheckKind check_named(std::string_view name) {
     static constexpr std::pair<std::string_view, CheckKind> kChecks[] = {
-        {"max_length", CheckKind::max_length}, {"min_length", CheckKind::min_length},
-        {"min_value", CheckKind::min_value},   {"max_value", CheckKind::max_value},
-        {"decimal", CheckKind::decimal},       {"email", CheckKind::email},
-        {"url", CheckKind::url},               {"slug", CheckKind::slug},
+        {"max_length", CheckKind::max_length},
+        {"min_length", CheckKind::min_length},
+        {"min_value", CheckKind::min_value},
+        {"max_value", CheckKind::max_value},
+        {"decimal", CheckKind::decimal},
+        {"email", CheckKind::email},
+        {"url", CheckKind::url},
+        {"slug", CheckKind::slug},
         {"ipv46", CheckKind::ipv46}};
     for (auto [known, kind] : kChecks)
         if (known == name) return kind;

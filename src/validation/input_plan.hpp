@@ -18,37 +18,58 @@ namespace sorvel::validation {
 // `identity` keeps the value (Field.to_python); `python` converts through the field's own
 // to_python() and checks here; `slow` leaves the whole of clean() to Django.
 enum class Kind {
-    text, integer, floating, decimal, boolean, date, datetime, time, uuid, json, identity, python,
+    text,
+    integer,
+    floating,
+    decimal,
+    boolean,
+    date,
+    datetime,
+    time,
+    uuid,
+    json,
+    identity,
+    python,
     slow
 };
 
-enum class CheckKind { max_length, min_length, min_value, max_value, decimal, email, url, slug, ipv46 };
+enum class CheckKind {
+    max_length,
+    min_length,
+    min_value,
+    max_value,
+    decimal,
+    email,
+    url,
+    slug,
+    ipv46
+};
 
 // One of the field's validators, in the field's order.
 struct Check {
     CheckKind kind = CheckKind::max_length;
-    frame::Ref key;           // names the message in the Python side's table
-    int64_t size = 0;         // max_length, min_length
-    frame::Ref limit;         // min_value, max_value
+    frame::Ref key;    // names the message in the Python side's table
+    int64_t size = 0;  // max_length, min_length
+    frame::Ref limit;  // min_value, max_value
     bool limit_is_int = false;
     int64_t limit_int = 0;
     int64_t max_digits = -1, decimal_places = -1;  // decimal; -1 for None
     frame::Ref whole_key, places_key;              // decimal's other two messages
     std::vector<std::string> words;                // email allow-list, URL schemes
-    frame::Ref fallback;      // the Django validator, for text this check leaves to it
+    frame::Ref fallback;  // the Django validator, for text this check leaves to it
 };
 
 struct FieldPlan {
-    frame::Ref key;       // the request-data key (the field name)
-    frame::Ref attname;   // the attribute read from an instance and the key of cleaned data
+    frame::Ref key;      // the request-data key (the field name)
+    frame::Ref attname;  // the attribute read from an instance and the key of cleaned data
     Kind kind = Kind::slow;
     bool blank = false, null = false, editable = true;
-    frame::Ref missing;       // None: an absent key is left to the model; else a list of errors
-    frame::Ref convert;       // value -> (python value, None) | (None, ValidationError)
-    frame::Ref choices;       // a frozenset of the accepted values, or null
-    frame::Ref validators;    // value -> list of ValidationError, for fields with other validators
-    frame::Ref clean;         // slow fields: value -> (cleaned, None) | (None, ValidationError)
-    frame::Ref json_check;    // json: value -> ValidationError | None, for values not plainly JSON
+    frame::Ref missing;     // None: an absent key is left to the model; else a list of errors
+    frame::Ref convert;     // value -> (python value, None) | (None, ValidationError)
+    frame::Ref choices;     // a frozenset of the accepted values, or null
+    frame::Ref validators;  // value -> list of ValidationError, for fields with other validators
+    frame::Ref clean;       // slow fields: value -> (cleaned, None) | (None, ValidationError)
+    frame::Ref json_check;  // json: value -> ValidationError | None, for values not plainly JSON
     std::vector<Check> checks;
 };
 

@@ -68,7 +68,8 @@ const UuidSlots& uuid_slots() {
         PyObject* dict = reinterpret_cast<PyTypeObject*>(uuid_class())->tp_dict;
         PyObject* int_slot = PyDict_GetItemString(dict, "int");
         PyObject* safe_slot = PyDict_GetItemString(dict, "is_safe");
-        if (int_slot == nullptr || safe_slot == nullptr || Py_TYPE(int_slot)->tp_descr_set == nullptr ||
+        if (int_slot == nullptr || safe_slot == nullptr ||
+            Py_TYPE(int_slot)->tp_descr_set == nullptr ||
             Py_TYPE(safe_slot)->tp_descr_set == nullptr)
             frame::throw_type_error("uuid.UUID has an unexpected layout");
         PyObject* safe = module_class("uuid", "SafeUUID");
@@ -83,8 +84,8 @@ const UuidSlots& uuid_slots() {
 Ref make_uuid(const std::array<unsigned char, 16>& bytes) {
     const UuidSlots& slots = uuid_slots();
     auto* type = reinterpret_cast<PyTypeObject*>(uuid_class());
-    Ref number = checked(PyLong_FromUnsignedNativeBytes(bytes.data(), 16,
-                                                        Py_ASNATIVEBYTES_BIG_ENDIAN));
+    Ref number =
+        checked(PyLong_FromUnsignedNativeBytes(bytes.data(), 16, Py_ASNATIVEBYTES_BIG_ENDIAN));
     Ref object = checked(type->tp_alloc(type, 0));
     if (Py_TYPE(slots.int_slot)->tp_descr_set(slots.int_slot, object.get(), number.get()) < 0 ||
         Py_TYPE(slots.safe_slot)->tp_descr_set(slots.safe_slot, object.get(), slots.unknown) < 0)
@@ -138,9 +139,7 @@ class Cleaner {
         : plan_(plan), data_(frame::new_list()), errors_(frame::new_list()) {}
 
     void clean_row(Py_ssize_t index, PyObject* row);
-    Ref result() {
-        return checked(PyTuple_Pack(2, data_.get(), errors_.get()));
-    }
+    Ref result() { return checked(PyTuple_Pack(2, data_.get(), errors_.get())); }
 
   private:
     // Cleans one value into `out`; whether it was stored there.
@@ -205,7 +204,8 @@ void Cleaner::add_error(size_t field, PyObject* key, PyObject* params) {
 
 void Cleaner::add_errors(size_t field, PyObject* list) {
     Ref iterator = checked(PyObject_GetIter(list));
-    while (Ref error = Ref::steal(PyIter_Next(iterator.get()))) add_error(field, error.get(), nullptr);
+    while (Ref error = Ref::steal(PyIter_Next(iterator.get())))
+        add_error(field, error.get(), nullptr);
     if (PyErr_Occurred()) frame::throw_fetched();
 }
 
@@ -228,16 +228,15 @@ Ref make_datetime(const text::PlainDateTime& parsed, PyDateTime_CAPI* api) {
         if (parsed.offset_minutes == 0) {
             tz = Ref::borrow(api->TimeZone_UTC);
         } else {
-            Ref delta = checked(api->Delta_FromDelta(0, parsed.offset_minutes * 60, 0, 1,
-                                                     api->DeltaType));
+            Ref delta =
+                checked(api->Delta_FromDelta(0, parsed.offset_minutes * 60, 0, 1, api->DeltaType));
             tz = checked(api->TimeZone_FromTimeZone(delta.get(), nullptr));
         }
     }
     const auto& d = parsed.date;
     const auto& t = parsed.time;
-    return checked(api->DateTime_FromDateAndTime(d.year, d.month, d.day, t.hour, t.minute,
-                                                 t.second, t.microsecond, tz.get(),
-                                                 api->DateTimeType));
+    return checked(api->DateTime_FromDateAndTime(d.year, d.month, d.day, t.hour, t.minute, t.second,
+                                                 t.microsecond, tz.get(), api->DateTimeType));
 }
 
 Ref Cleaner::convert(size_t index, const FieldPlan& field, PyObject* raw) {
@@ -323,8 +322,8 @@ Ref Cleaner::convert(size_t index, const FieldPlan& field, PyObject* raw) {
             if (raw == Py_None || Py_TYPE(raw) == api->TimeType) return Ref::borrow(raw);
             if (auto ascii = ascii_of(raw); ascii && PyUnicode_CheckExact(raw)) {
                 if (auto t = text::parse_plain_time(*ascii))
-                    return checked(api->Time_FromTime(t->hour, t->minute, t->second,
-                                                      t->microsecond, Py_None, api->TimeType));
+                    return checked(api->Time_FromTime(t->hour, t->minute, t->second, t->microsecond,
+                                                      Py_None, api->TimeType));
             }
             break;
         }
@@ -360,8 +359,8 @@ bool Cleaner::is_json(PyObject* value, int depth) {
         Py_ssize_t position = 0;
         PyObject *key, *item;
         while (PyDict_Next(value, &position, &key, &item)) {
-            bool plain_key = key == Py_None || PyUnicode_Check(key) || PyLong_Check(key) ||
-                             PyFloat_Check(key);
+            bool plain_key =
+                key == Py_None || PyUnicode_Check(key) || PyLong_Check(key) || PyFloat_Check(key);
             if (!plain_key || !is_json(item, depth + 1)) return false;
         }
         return true;
@@ -420,12 +419,12 @@ bool Cleaner::run_check(size_t index, const Check& check, PyObject* value) {
             Py_ssize_t length =
                 PyUnicode_Check(value) ? PyUnicode_GET_LENGTH(value) : PyObject_Length(value);
             if (length < 0) frame::throw_fetched();
-            bool bad = check.kind == CheckKind::max_length ? length > check.size
-                                                           : length < check.size;
+            bool bad =
+                check.kind == CheckKind::max_length ? length > check.size : length < check.size;
             if (!bad) return true;
             Ref limit = frame::new_int(check.size), shown = frame::new_size(length);
-            Ref p = params({{"limit_value", limit.get()}, {"show_value", shown.get()},
-                            {"value", value}});
+            Ref p = params(
+                {{"limit_value", limit.get()}, {"show_value", shown.get()}, {"value", value}});
             add_error(index, check.key.get(), p.get());
             return false;
         }
@@ -433,8 +432,8 @@ bool Cleaner::run_check(size_t index, const Check& check, PyObject* value) {
         case CheckKind::max_value: {
             int op = check.kind == CheckKind::min_value ? Py_LT : Py_GT;
             if (!compare_limit(check, value, op)) return true;
-            Ref p = params({{"limit_value", check.limit.get()}, {"show_value", value},
-                            {"value", value}});
+            Ref p = params(
+                {{"limit_value", check.limit.get()}, {"show_value", value}, {"value", value}});
             add_error(index, check.key.get(), p.get());
             return false;
         }
@@ -462,10 +461,18 @@ bool Cleaner::run_check(size_t index, const Check& check, PyObject* value) {
             bool valid;
             if (ascii) {
                 switch (check.kind) {
-                    case CheckKind::email: valid = text::is_email_address(*ascii, check.words); break;
-                    case CheckKind::url: valid = text::is_url(*ascii, check.words); break;
-                    case CheckKind::slug: valid = text::is_slug(*ascii); break;
-                    default: valid = text::is_ipv46_address(*ascii); break;
+                    case CheckKind::email:
+                        valid = text::is_email_address(*ascii, check.words);
+                        break;
+                    case CheckKind::url:
+                        valid = text::is_url(*ascii, check.words);
+                        break;
+                    case CheckKind::slug:
+                        valid = text::is_slug(*ascii);
+                        break;
+                    default:
+                        valid = text::is_ipv46_address(*ascii);
+                        break;
                 }
             } else if (check.kind == CheckKind::slug && PyUnicode_Check(value)) {
                 valid = false;  // the slug pattern is ASCII only
@@ -494,7 +501,8 @@ bool Cleaner::run_checks(size_t index, const FieldPlan& field, PyObject* value) 
         return false;
     }
     bool ok = true;
-    for (const Check& check : field.checks) ok = run_check(index, check, value) && ok;
+    for (const Check& check : field.checks)
+        ok = run_check(index, check, value) && ok;
     return ok;
 }
 
@@ -608,7 +616,8 @@ Ref validate_rows(const InputPlan& plan, PyObject* rows) {
     } else {
         Ref iterator = checked(PyObject_GetIter(rows));
         Py_ssize_t i = 0;
-        while (Ref row = Ref::steal(PyIter_Next(iterator.get()))) cleaner.clean_row(i++, row.get());
+        while (Ref row = Ref::steal(PyIter_Next(iterator.get())))
+            cleaner.clean_row(i++, row.get());
         if (PyErr_Occurred()) frame::throw_fetched();
     }
     return cleaner.result();

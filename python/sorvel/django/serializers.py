@@ -49,6 +49,7 @@ from sorvel.django._plan import (
 )
 from sorvel.django.errors import SerializationError
 from sorvel.django.fields import Attribute, Computed, Declared, ModelField
+from sorvel.django.validation import InputPlan, ValidationResult, input_fields_of
 
 _NativePlan: Any = getattr(sorvel_django, "_Plan")
 _CONTEXT = (SerializationError, decimal.Decimal, FieldFile, uuid.UUID)
@@ -132,6 +133,7 @@ class ModelSerializer:
     serializer_options: ClassVar[SerializerOptions]
     declared_fields: ClassVar[dict[str, Declared | ModelSerializer]]
     _plan: ClassVar[Any] = None
+    _input_plan: ClassVar[InputPlan | None] = None
     _columns: ClassVar[tuple[Column, ...]] = ()
     _uses_localtime: ClassVar[bool] = False
 
@@ -153,6 +155,7 @@ class ModelSerializer:
         cls.declared_fields = declared
         cls.serializer_options = _read_meta(cls)
         cls._plan = None
+        cls._input_plan = None
         cls._columns = ()
         if cls.serializer_options.model is not None and apps.models_ready:
             cls._compile()
@@ -310,6 +313,34 @@ class ModelSerializer:
         plan = cls._compiled()
         rows = iter(rows_of(objects, size))
         return _stream(plan, rows, size, cls._time_zone())
+
+    # --- input ------------------------------------------------------------------------------
+
+    @classmethod
+    def input_plan(cls) -> InputPlan:
+        """The compiled plan that validates request data for the serializer's model columns."""
+        plan = cls._input_plan
+        if plan is None:
+            options = cls.serializer_options
+            if options.model is None:
+                raise PlanError(f"{cls.__name__} has no Meta.model: it cannot validate")
+            fields = input_fields_of(
+                options.model, options.fields, options.exclude, cls.declared_fields
+            )
+            plan = cls._input_plan = InputPlan(options.model, fields)
+        return plan
+
+    @classmethod
+    def validate(cls, data: Any) -> ValidationResult:
+        """Cleans one dict of request data (or an instance) as Model.full_clean() would: see
+        :class:`sorvel.django.ValidationResult`. Bad data is reported, never raised."""
+        return cls.input_plan().validate(data)
+
+    @classmethod
+    def validate_many(cls, rows: Iterable[Any]) -> ValidationResult:
+        """Cleans many rows; errors come as ``{row index: {field: [messages]}}`` and ``data``
+        holds the cleaned dicts of the valid rows, ready for ``bulk_create``."""
+        return cls.input_plan().validate_many(rows)
 
     @classmethod
     def keys(cls) -> list[str]:

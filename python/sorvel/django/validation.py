@@ -16,7 +16,7 @@ field's own Django methods, for that value only.
 from __future__ import annotations
 
 import json
-from collections.abc import Iterable, Mapping, Sequence
+from collections.abc import Callable, Iterable, Mapping, Sequence
 from typing import Any
 
 from django.core import validators as django_validators
@@ -27,7 +27,16 @@ from django.db.models.fields import AutoFieldMixin
 from django.utils.translation import get_language
 from django.utils.translation import gettext_lazy
 
-import sorvel_django as _kernel
+import sorvel_django
+
+# The private kernels of the native module (not part of its typed surface).
+_compile_native: Callable[[list[dict[str, Any]]], Any] = getattr(sorvel_django, "_compile_input_plan")
+_validate_native: Callable[[Any, Iterable[Any]], tuple[Any, list[Any]]] = getattr(
+    sorvel_django, "_validate_rows"
+)
+
+ErrorList = list[ValidationError]
+Converted = tuple[Any, Any]
 
 __all__ = ["InputPlan", "ValidationResult", "compile_input_plan"]
 
@@ -52,7 +61,7 @@ _IPV46_MESSAGE = gettext_lazy("Enter a valid %(protocol)s address.")
 _IPV46_PROTOCOL = gettext_lazy("IPv4 or IPv6")
 
 
-def _kind_of(field: models.Field) -> str:
+def _kind_of(field: Any) -> str:
     cls = type(field)
     if cls.clean is not models.Field.clean or cls.run_validators is not models.Field.run_validators:
         return "slow"
@@ -70,14 +79,14 @@ def _kind_of(field: models.Field) -> str:
     return "slow"
 
 
-def _empty(field: models.Field, value: Any) -> bool:
+def _empty(field: Any, value: Any) -> bool:
     try:
         return value in field.empty_values
     except Exception:  # noqa: BLE001 - an object whose == fails equals no empty value
         return False
 
 
-def _reference_clean(field: models.Field, raw: Any):
+def _reference_clean(field: Any, raw: Any) -> Converted:
     """One field of Model.clean_fields(): (cleaned value, None) or (None, [ValidationError])."""
     if field.blank and _empty(field, raw):
         return raw, None
@@ -91,15 +100,15 @@ def _reference_clean(field: models.Field, raw: Any):
         return None, [_unreadable(field, raw)]
 
 
-def _unreadable(field: models.Field, raw: Any) -> ValidationError:
+def _unreadable(field: Any, raw: Any) -> Any:
     # Django lets a few conversions raise (int(inf), parse_date(5)); the value is reported as
     # invalid instead, with the field's own wording when it has one.
     message = field.error_messages.get("invalid", django_validators.RegexValidator.message)
     return ValidationError(message, code="invalid", params={"value": raw})
 
 
-def _converter(field: models.Field):
-    def convert(raw):
+def _converter(field: Any) -> Callable[[Any], Converted]:
+    def convert(raw: Any) -> Converted:
         try:
             return field.to_python(raw), None
         except ValidationError as error:
@@ -110,8 +119,8 @@ def _converter(field: models.Field):
     return convert
 
 
-def _validators_runner(field: models.Field):
-    def run(value):
+def _validators_runner(field: Any) -> Callable[[Any], Any]:
+    def run(value: Any) -> Any:
         try:
             field.run_validators(value)
         except ValidationError as error:
@@ -121,10 +130,10 @@ def _validators_runner(field: models.Field):
     return run
 
 
-def _validator_fallback(field: models.Field, validator):
+def _validator_fallback(field: Any, validator: Any) -> Callable[[Any], Any]:
     """Runs one Django validator as Field.run_validators would: ValidationError or None."""
 
-    def run(value):
+    def run(value: Any) -> Any:
         try:
             validator(value)
         except ValidationError as error:
@@ -138,8 +147,8 @@ def _validator_fallback(field: models.Field, validator):
     return run
 
 
-def _json_checker(field: models.JSONField):
-    def check(value):
+def _json_checker(field: Any) -> Callable[[Any], Any]:
+    def check(value: Any) -> Any:
         try:
             json.dumps(value, cls=field.encoder)
         except TypeError:
@@ -151,7 +160,7 @@ def _json_checker(field: models.JSONField):
     return check
 
 
-def _missing_outcome(field: models.Field):
+def _missing_outcome(field: Any) -> list[Any] | None:
     """What an absent key gives: None when nothing is reported, else the errors."""
     if field.has_default():
         # A callable default (dict, uuid4, now) is called once here: its kind of value, and
@@ -168,21 +177,21 @@ def _missing_outcome(field: models.Field):
 class _Messages:
     """The message templates of one field, by the native side's keys: (code, template, extra)."""
 
-    def __init__(self, field: models.Field):
+    def __init__(self, field: Any) -> None:
         self.field = field
-        self.table: dict[str, tuple[str, Any, dict | None]] = {}
+        self.table: dict[str, tuple[str, Any, dict[str, Any] | None]] = {}
         self.texts: dict[tuple[str | None, str], str] = {}  # param-less texts per language
         for code in ("invalid", "null", "blank", "invalid_choice"):
             if code in field.error_messages:
                 self.table[code] = (code, field.error_messages[code], None)
 
-    def add(self, key: str, code: str, template, extra: dict | None = None) -> str:
+    def add(self, key: str, code: str, template: Any, extra: dict[str, Any] | None = None) -> str:
         template = self.field.error_messages.get(code, template)
         self.table[key] = (code, template, extra)
         return key
 
 
-def _is_slug(validator) -> bool:
+def _is_slug(validator: Any) -> bool:
     return (
         type(validator) is django_validators.RegexValidator
         and validator.regex.pattern == django_validators.slug_re.pattern
@@ -191,9 +200,9 @@ def _is_slug(validator) -> bool:
     )
 
 
-def _check_specs(field: models.Field, messages: _Messages):
+def _check_specs(field: Any, messages: _Messages) -> list[dict[str, Any]] | None:
     """The native checks of the field's validators, in order; None when one has no native form."""
-    checks = []
+    checks: list[dict[str, Any]] = []
     for position, validator in enumerate(field.validators):
         key = f"v{position}"
         cls = type(validator)
@@ -263,14 +272,14 @@ def _check_specs(field: models.Field, messages: _Messages):
     return checks
 
 
-def _default_email(validator) -> bool:
+def _default_email(validator: Any) -> bool:
     cls = django_validators.EmailValidator
     return all(
         name not in vars(validator) for name in ("user_regex", "domain_regex", "literal_regex")
     ) and all(getattr(type(validator), name) is getattr(cls, name) for name in ("__call__",))
 
 
-def _default_url(validator) -> bool:
+def _default_url(validator: Any) -> bool:
     cls = django_validators.URLValidator
     return (
         validator.regex is cls.regex
@@ -280,9 +289,9 @@ def _default_url(validator) -> bool:
     )
 
 
-def _field_spec(field: models.Field, messages: _Messages) -> dict:
+def _field_spec(field: Any, messages: _Messages) -> dict[str, Any]:
     kind = _kind_of(field)
-    spec = {
+    spec: dict[str, Any] = {
         "key": field.name,
         "attname": field.attname,
         "kind": kind,
@@ -312,7 +321,9 @@ def _field_spec(field: models.Field, messages: _Messages) -> dict:
     return spec
 
 
-def _model_fields(model: type[models.Model], fields, exclude) -> list[models.Field]:
+def _model_fields(
+    model: Any, fields: Sequence[str] | str | None, exclude: Sequence[str] | None
+) -> list[Any]:
     meta = model._meta
     if fields is None or fields == "__all__":
         chosen = [field for field in meta.concrete_fields if not field.generated]
@@ -337,6 +348,29 @@ def _model_fields(model: type[models.Model], fields, exclude) -> list[models.Fie
     return chosen
 
 
+def input_fields_of(
+    model: Any, names: Sequence[str] | str | None, exclude: Sequence[str], skip: Iterable[str]
+) -> list[Any]:
+    """The model fields a serializer with these Meta names takes as input: its names that are
+    columns of the model (not generated), leaving out `skip` (declared, computed fields)."""
+    skipped = set(skip) | set(exclude)
+    if names is None or names == "__all__":
+        candidates = [field.name for field in model._meta.concrete_fields]
+    else:
+        candidates = list(names)
+    chosen = []
+    for name in candidates:
+        if name in skipped:
+            continue
+        try:
+            field = model._meta.get_field(name)
+        except FieldDoesNotExist:
+            continue
+        if getattr(field, "concrete", False) and not field.many_to_many and not field.generated:
+            chosen.append(field)
+    return chosen
+
+
 class InputPlan:
     """A compiled plan that cleans request data for some fields of one model.
 
@@ -345,21 +379,21 @@ class InputPlan:
 
     __slots__ = ("model", "fields", "_native", "_messages")
 
-    def __init__(self, model: type[models.Model], fields: Sequence[models.Field]):
+    def __init__(self, model: Any, fields: Sequence[Any]) -> None:
         self.model = model
         self.fields = tuple(fields)
         self._messages = [_Messages(field) for field in self.fields]
         specs = [_field_spec(field, messages) for field, messages in zip(self.fields, self._messages)]
-        self._native = _kernel._compile_input_plan(specs)
+        self._native = _compile_native(specs)
 
-    def validate(self, data: Mapping[str, Any] | models.Model | Any) -> ValidationResult:
+    def validate(self, data: Mapping[str, Any] | Any) -> ValidationResult:
         """Cleans one dict of request data (keys are field names) or one model instance."""
-        cleaned, records = _kernel._validate_rows(self._native, (data,))
+        cleaned, records = _validate_native(self._native, (data,))
         return ValidationResult(self, cleaned[0] if cleaned else {}, records, many=False)
 
     def validate_many(self, rows: Iterable[Any]) -> ValidationResult:
         """Cleans many rows (dicts or instances); one row's errors never stop the others."""
-        cleaned, records = _kernel._validate_rows(self._native, rows)
+        cleaned, records = _validate_native(self._native, rows)
         return ValidationResult(self, cleaned, records, many=True)
 
     def __repr__(self) -> str:
@@ -368,7 +402,7 @@ class InputPlan:
 
 
 def compile_input_plan(
-    model: type[models.Model],
+    model: Any,
     fields: Sequence[str] | str | None = None,
     exclude: Sequence[str] | None = None,
 ) -> InputPlan:
@@ -396,13 +430,13 @@ class ValidationResult:
 
     __slots__ = ("plan", "data", "is_valid", "_records", "_many", "_rendered")
 
-    def __init__(self, plan: InputPlan, data, records: list, many: bool):
+    def __init__(self, plan: InputPlan, data: Any, records: list[Any], many: bool) -> None:
         self.plan = plan
         self.data = data
         self.is_valid = not records
         self._records = records
         self._many = many
-        self._rendered: dict[str | None, dict] = {}
+        self._rendered: dict[str | None, list[Any]] = {}
 
     @property
     def invalid_rows(self) -> list[int]:
@@ -410,26 +444,26 @@ class ValidationResult:
         return list(dict.fromkeys(record[0] for record in self._records))
 
     @property
-    def errors(self) -> dict:
+    def errors(self) -> dict[Any, Any]:
         return self._shaped(lambda detail: detail["message"])
 
     @property
-    def error_codes(self) -> dict:
+    def error_codes(self) -> dict[Any, Any]:
         return self._shaped(lambda detail: detail["code"])
 
     @property
-    def error_details(self) -> dict:
+    def error_details(self) -> dict[Any, Any]:
         return self._shaped(lambda detail: dict(detail))
 
-    def _shaped(self, pick) -> dict:
-        by_row: dict[int, dict[str, list]] = {}
+    def _shaped(self, pick: Callable[[dict[str, Any]], Any]) -> dict[Any, Any]:
+        by_row: dict[int, dict[str, list[Any]]] = {}
         for row, field_name, detail in self._details():
             by_row.setdefault(row, {}).setdefault(field_name, []).append(pick(detail))
         if self._many:
             return by_row
         return by_row.get(0, {})
 
-    def _details(self) -> list:
+    def _details(self) -> list[Any]:
         language = get_language()
         rendered = self._rendered.get(language)
         if rendered is None:
@@ -444,7 +478,7 @@ class ValidationResult:
         return f"<ValidationResult {state}>"
 
 
-def _plain_params(params: dict | None) -> dict:
+def _plain_params(params: dict[str, Any] | None) -> dict[str, Any]:
     if not params:
         return {}
     return {name: str(value) if isinstance(value, _LAZY) else value for name, value in params.items()}
@@ -453,7 +487,7 @@ def _plain_params(params: dict | None) -> dict:
 _LAZY = type(gettext_lazy("x"))
 
 
-def _render(plan: InputPlan, records: list) -> list:
+def _render(plan: InputPlan, records: list[Any]) -> list[Any]:
     language = get_language()
     details = []
     for row, position, key, params in records:
