@@ -18,7 +18,7 @@ Ref serialize_one_instance(PyObject* instance, std::span<const DjangoFieldDescri
                            RecordWriter& writer) {
     writer.begin();
     for (size_t i = 0; i < descriptors.size(); ++i) {
-        Ref value = Ref::steal(PyObject_GetAttr(instance, writer.key(i)));
+        Ref value = writer.attribute(instance, i);
         if (!value) {
             frame::discard_error();
             writer.put_missing(i, descriptors[i]);

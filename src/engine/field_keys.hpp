@@ -30,6 +30,15 @@ class FieldKeys {
         return key.get();
     }
 
+    // Every key, in declaration order (borrowed; they live as long as this object).
+    std::vector<PyObject*> all() {
+        std::vector<PyObject*> keys;
+        keys.reserve(keys_.size());
+        for (size_t i = 0; i < keys_.size(); ++i)
+            keys.push_back(key(i));
+        return keys;
+    }
+
   private:
     std::span<const FieldDescriptor> descriptors_;
     std::vector<frame::Ref> keys_;

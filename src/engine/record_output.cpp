@@ -7,8 +7,25 @@ namespace sorvel::engine {
 
 using frame::Ref;
 
+namespace {
+
+std::vector<PyObject*> keys_in_order(const CompiledSchema& schema, FieldKeys& keys) {
+    std::vector<PyObject*> ordered;
+    ordered.reserve(schema.order.size());
+    for (uint32_t position : schema.order)
+        ordered.push_back(keys.key(position));
+    return ordered;
+}
+
+}  // namespace
+
 RecordOutput::RecordOutput(const CompiledSchema& schema, FieldKeys& keys, bool direct)
-    : schema_(schema), keys_(keys), direct_(direct), outputs_(schema.descriptors.size()) {
+    : schema_(schema),
+      keys_(keys),
+      direct_(direct),
+      outputs_(schema.descriptors.size()),
+      dicts_(keys_in_order(schema, keys)),
+      in_order_(schema.order.size()) {
     forms_.reserve(schema.descriptors.size());
     for (const FieldDescriptor& descriptor : schema.descriptors)
         forms_.push_back(output_form(descriptor.kind));
@@ -33,12 +50,9 @@ std::optional<EngineError> RecordOutput::serialize_generic() {
 }
 
 Ref RecordOutput::build_dict() {
-    Ref dict = Ref::steal(_PyDict_NewPresized(Py_ssize_t(schema_.order.size())));
-    if (!dict) frame::throw_fetched();
-    for (uint32_t position : schema_.order) {
-        frame::dict_set(dict.get(), keys_.key(position), outputs_[position].get());
-    }
-    return dict;
+    for (size_t i = 0; i < in_order_.size(); ++i)
+        in_order_[i] = outputs_[schema_.order[i]].get();
+    return dicts_.make(in_order_);
 }
 
 }  // namespace sorvel::engine

@@ -18,6 +18,7 @@
 #include "engine/field_keys.hpp"
 #include "engine/field_value.hpp"
 #include "engine/schema.hpp"
+#include "frame/dict_template.hpp"
 #include "frame/ref.hpp"
 
 namespace sorvel::engine {
@@ -74,6 +75,8 @@ class RecordOutput {
     std::vector<OutputForm> forms_;
     std::vector<frame::Ref> outputs_;
     std::vector<std::pair<uint32_t, FieldValue>> generic_;
+    frame::DictTemplate dicts_;        // keys in output order
+    std::vector<PyObject*> in_order_;  // the record's outputs in output order, borrowed
 };
 
 }  // namespace sorvel::engine

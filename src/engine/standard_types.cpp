@@ -55,6 +55,8 @@ struct DecimalObject {
 
 constexpr uint8_t kNegative = 1;
 constexpr uint8_t kSpecial = 2 | 4 | 8;  // infinity, NaN, signalling NaN
+// The other bits say how the storage is owned (static, shared, constant), not the value.
+constexpr uint8_t kValueFlags = kNegative | kSpecial;
 constexpr uint64_t kWordBase = 10000000000000000000ULL;
 
 PyObject* decimal_cell = nullptr;
@@ -73,7 +75,7 @@ bool reads_as(PyTypeObject* type, const char* text, uint8_t flags, Py_ssize_t ex
         return false;
     }
     const DecimalObject* d = decimal_fields(sample.get());
-    if (d->flags != flags || d->exp != exp || d->digits != digits ||
+    if ((d->flags & kValueFlags) != flags || d->exp != exp || d->digits != digits ||
         d->len != Py_ssize_t(words.size()) || d->data == nullptr) {
         return false;
     }
@@ -166,6 +168,8 @@ std::optional<text::Decimal> exact_decimal(PyObject* value) {
     if (mantissa >= text::kDecimalMantissaLimit) return std::nullopt;
     return text::Decimal{mantissa, uint8_t(-d->exp), (d->flags & kNegative) != 0};
 }
+
+bool decimal_storage_trusted() { return decimal_layout == Layout::Trusted; }
 
 std::optional<text::Uuid> exact_uuid_fast(PyObject* value) {
     PyTypeObject* type = loaded_class("uuid", "UUID", uuid_cell);

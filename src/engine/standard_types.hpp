@@ -22,6 +22,10 @@ namespace sorvel::engine {
 // other object, including Decimals that str() prints with an exponent and NaN or infinities.
 std::optional<text::Decimal> exact_decimal(PyObject* value);
 
+// Whether exact_decimal reads the coefficient from the object (true once a Decimal was read on an
+// interpreter whose layout passed the self-test) rather than through str().
+bool decimal_storage_trusted();
+
 // An exact uuid.UUID's 128 bits, read from its int slot; nullopt otherwise.
 std::optional<text::Uuid> exact_uuid_fast(PyObject* value);
 

@@ -76,12 +76,11 @@ Ref copy_dict_record(PyObject* record, const engine::CompiledSchema& schema,
 Ref serialize_many(PyObject*, PyObject* const* slots) {
     PyObject* records = frame::parameter("data_list", [&] { return frame::as_list(slots[0]); });
     const auto& schema = *frame::parameter("schema", [&] { return &as_schema(slots[1]); });
-    engine::FieldKeys keys(schema.descriptors);
-    engine::RecordOutput output(schema, keys);
+    RecordSerializer serializer(schema);
     Ref result = frame::new_list();
     frame::walk_list(records, [&](PyObject* record) {
-        Ref item = PyDict_Check(record) ? copy_dict_record(record, schema, keys)
-                                        : serialize_record(record, schema, keys, output);
+        Ref item = PyDict_Check(record) ? copy_dict_record(record, schema, serializer.keys)
+                                        : serializer.serialize(record);
         frame::list_append(result.get(), item.get());
     });
     return result;

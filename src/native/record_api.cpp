@@ -12,8 +12,7 @@ namespace sorvel::native {
 
 using frame::Ref;
 
-Ref serialize_record(PyObject* record, const engine::CompiledSchema& schema,
-                     engine::FieldKeys& keys, engine::RecordOutput& output) {
+Ref RecordSerializer::serialize(PyObject* record) {
     output.begin();
     const bool is_dict = PyDict_Check(record);
     for (size_t i = 0; i < schema.descriptors.size(); ++i) {
@@ -24,7 +23,7 @@ Ref serialize_record(PyObject* record, const engine::CompiledSchema& schema,
             if (PyDict_GetItemRef(record, keys.key(i), &found) < 0) frame::throw_fetched();
             value = Ref::steal(found);
         } else {
-            value = Ref::steal(PyObject_GetAttr(record, keys.key(i)));
+            value = attributes.read(record, i);
             if (!value) frame::discard_error();  // a failing lookup counts as a missing field
         }
         if (!value || value.get() == Py_None) {
@@ -59,9 +58,8 @@ Ref validate(PyObject*, PyObject* const* slots) {
 
 Ref serialize(PyObject*, PyObject* const* slots) {
     const auto& schema = frame::parameter("schema", [&] { return &as_schema(slots[1]); });
-    engine::FieldKeys keys(schema->descriptors);
-    engine::RecordOutput output(*schema, keys);
-    return serialize_record(slots[0], *schema, keys, output);
+    RecordSerializer serializer(*schema);
+    return serializer.serialize(slots[0]);
 }
 
 Ref version(PyObject*) { return frame::new_str("1.0.1"); }

@@ -7,13 +7,26 @@
 #include "engine/field_keys.hpp"
 #include "engine/record_output.hpp"
 #include "engine/schema.hpp"
+#include "frame/attribute_reader.hpp"
 #include "frame/ref.hpp"
 
 namespace sorvel::native {
 
-// The serialized record as a new dict, keys in ascending name order. `output` was made for the
-// same schema and keys.
-frame::Ref serialize_record(PyObject* record, const engine::CompiledSchema& schema,
-                            engine::FieldKeys& keys, engine::RecordOutput& output);
+// One call's serializer of records: the schema's keys, the record being assembled, and the
+// attribute reads of object records.
+struct RecordSerializer {
+    explicit RecordSerializer(const engine::CompiledSchema& schema)
+        : schema(schema), keys(schema.descriptors), output(schema, keys), attributes(keys.all()) {}
+    RecordSerializer(const RecordSerializer&) = delete;
+    RecordSerializer& operator=(const RecordSerializer&) = delete;
+
+    // The serialized record as a new dict, keys in ascending name order.
+    frame::Ref serialize(PyObject* record);
+
+    const engine::CompiledSchema& schema;
+    engine::FieldKeys keys;
+    engine::RecordOutput output;
+    frame::AttributeReader attributes;
+};
 
 }  // namespace sorvel::native

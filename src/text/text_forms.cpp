@@ -29,6 +29,15 @@ char* padded(char* out, uint64_t value, int width) {
     return out + length;
 }
 
+// `value` (below 10**width) in exactly `width` digits, zero padded.
+char* fixed(char* out, uint32_t value, int width) {
+    for (int i = width - 1; i >= 0; --i) {
+        out[i] = char('0' + value % 10);
+        value /= 10;
+    }
+    return out + width;
+}
+
 constexpr u128 kTenPow19 = 10000000000000000000ULL;
 
 }  // namespace
@@ -36,11 +45,11 @@ constexpr u128 kTenPow19 = 10000000000000000000ULL;
 char* write_decimal(char* out, const Decimal& value) {
     char digits[40];
     int count = 0;
-    const uint64_t high = uint64_t(value.mantissa / kTenPow19);
-    const uint64_t low = uint64_t(value.mantissa % kTenPow19);
-    if (high == 0) {
-        count = int(std::to_chars(digits, digits + 20, low).ptr - digits);
+    if (value.mantissa <= u128(UINT64_MAX)) {
+        count = int(std::to_chars(digits, digits + 20, uint64_t(value.mantissa)).ptr - digits);
     } else {
+        const uint64_t high = uint64_t(value.mantissa / kTenPow19);
+        const uint64_t low = uint64_t(value.mantissa % kTenPow19);
         char* p = std::to_chars(digits, digits + 20, high).ptr;
         p = padded(p, low, 19);
         count = int(p - digits);
@@ -68,31 +77,39 @@ char* write_decimal(char* out, const Decimal& value) {
 
 char* write_date(char* out, const Date& date) {
     const int64_t year = date.year;
-    if (year >= 1000 && year <= 9999) {
+    if (year >= 0 && year <= 9999) {
         out = two(out, unsigned(year / 100));
         out = two(out, unsigned(year % 100));
     } else {
-        if (year < 0 || year > 9999) *out++ = year < 0 ? '-' : '+';
+        *out++ = year < 0 ? '-' : '+';
         out = padded(out, uint64_t(year < 0 ? -year : year), 4);
     }
     *out++ = '-';
-    out = padded(out, date.month, 2);
+    out = date.month < 100 ? two(out, date.month) : padded(out, date.month, 2);
     *out++ = '-';
-    return padded(out, date.day, 2);
+    return date.day < 100 ? two(out, date.day) : padded(out, date.day, 2);
 }
 
 char* write_time(char* out, const Time& time) {
-    out = padded(out, time.hour, 2);
-    *out++ = ':';
-    out = padded(out, time.minute, 2);
-    *out++ = ':';
-    out = padded(out, time.second, 2);
+    if (time.hour < 100 && time.minute < 100 && time.second < 100) {
+        out = two(out, time.hour);
+        *out++ = ':';
+        out = two(out, time.minute);
+        *out++ = ':';
+        out = two(out, time.second);
+    } else {
+        out = padded(out, time.hour, 2);
+        *out++ = ':';
+        out = padded(out, time.minute, 2);
+        *out++ = ':';
+        out = padded(out, time.second, 2);
+    }
     const uint32_t ns = time.nanosecond;
     if (ns == 0) return out;
     *out++ = '.';
-    if (ns % 1000000 == 0) return padded(out, ns / 1000000, 3);
-    if (ns % 1000 == 0) return padded(out, ns / 1000, 6);
-    return padded(out, ns, 9);
+    if (ns % 1000000 == 0) return fixed(out, ns / 1000000, 3);
+    if (ns % 1000 == 0) return fixed(out, ns / 1000, 6);
+    return fixed(out, ns, 9);
 }
 
 char* write_datetime_utc(char* out, const DateTime& value) {
@@ -105,10 +122,12 @@ char* write_datetime_utc(char* out, const DateTime& value) {
 
 char* write_uuid(char* out, const Uuid& uuid) {
     static constexpr char kHex[] = "0123456789abcdef";
+    constexpr uint16_t kGroupEnd = 1u << 3 | 1u << 5 | 1u << 7 | 1u << 9;  // a hyphen follows
     for (size_t i = 0; i < 16; ++i) {
-        if (i == 4 || i == 6 || i == 8 || i == 10) *out++ = '-';
-        *out++ = kHex[uuid.bytes[i] >> 4];
-        *out++ = kHex[uuid.bytes[i] & 0xF];
+        out[0] = kHex[uuid.bytes[i] >> 4];
+        out[1] = kHex[uuid.bytes[i] & 0xF];
+        out += 2;
+        if ((kGroupEnd >> i) & 1u) *out++ = '-';
     }
     return out;
 }

@@ -8,6 +8,7 @@
 #include "engine/reader.hpp"
 #include "engine/record_output.hpp"
 #include "engine/serialization.hpp"
+#include "engine/standard_types.hpp"
 #include "frame/list_walk.hpp"
 #include "frame/module.hpp"
 #include "frame/module_def.hpp"
@@ -117,6 +118,10 @@ Ref record(PyObject*, PyObject* const* slots) {
     return output.finish([](const engine::EngineError& error) { error.raise(); });
 }
 
+Ref decimal_storage_trusted(PyObject*) {
+    return frame::new_bool(engine::decimal_storage_trusted());
+}
+
 constexpr const char* kKindValue[] = {"kind", "value"};
 constexpr const char* kRecord[] = {"fields", "data", "direct"};
 constexpr frame::ArgumentSpec kDirect{"direct", nullptr, kKindValue, 0, 2, {}};
@@ -137,10 +142,11 @@ PyMethodDef kDefs[] = {
     {"django_generic", frame::as_cfunction<frame::fastcall<kDjangoGeneric, django_generic>>(),
      kFast, nullptr},
     {"record", frame::as_cfunction<frame::fastcall<kRecordSpec, record>>(), kFast, nullptr},
+    {"decimal_storage_trusted", &frame::noargs<decimal_storage_trusted>, METH_NOARGS, nullptr},
 };
 
-PyMethodDef* const kFunctions[] = {&kDefs[0], &kDefs[1], &kDefs[2],
-                                   &kDefs[3], &kDefs[4], &kDefs[5]};
+PyMethodDef* const kFunctions[] = {&kDefs[0], &kDefs[1], &kDefs[2], &kDefs[3],
+                                   &kDefs[4], &kDefs[5], &kDefs[6]};
 
 int exec(PyObject* module) { return frame::exec_module(module, {{}, kFunctions}); }
 

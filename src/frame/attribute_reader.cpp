@@ -1,0 +1,69 @@
+#include "frame/attribute_reader.hpp"
+
+#include "frame/error.hpp"
+
+namespace sorvel::frame {
+
+AttributeReader::AttributeReader(std::span<PyObject* const> names)
+    : names_(names.begin(), names.end()), from_dict_(names.size(), 0), hints_(names.size(), 0) {}
+
+void AttributeReader::examine(PyTypeObject* type) {
+    type_ = type;
+    version_ = 0;
+    plain_ = false;
+    // Without a version tag a change to the class could not be seen: take the generic road.
+    if (PyUnstable_Type_AssignVersionTag(type) == 0) return;
+    const bool has_dict =
+        (type->tp_flags & Py_TPFLAGS_MANAGED_DICT) != 0 || type->tp_dictoffset != 0;
+    if (type->tp_getattro != PyObject_GenericGetAttr || !has_dict) {
+        version_ = type->tp_version_tag;
+        return;
+    }
+    for (size_t i = 0; i < names_.size(); ++i) {
+        // A class attribute without __set__ (a plain value, a method, Django's DeferredAttribute)
+        // loses to the instance's own entry; a data descriptor wins over it.
+        PyObject* attribute = _PyType_Lookup(type, names_[i]);
+        from_dict_[i] = attribute == nullptr || Py_TYPE(attribute)->tp_descr_set == nullptr;
+    }
+    plain_ = true;
+    version_ = type->tp_version_tag;
+}
+
+Ref AttributeReader::read_dict_first(PyObject* object, size_t i) {
+    PyObject** slot = _PyObject_GetDictPtr(object);
+    PyObject* dict = slot != nullptr ? *slot : nullptr;
+    if (dict == nullptr || !PyDict_CheckExact(dict)) return Ref();
+    PyObject* key = nullptr;
+    PyObject* value = nullptr;
+    Py_ssize_t position = hints_[i];
+    if (PyDict_Next(dict, &position, &key, &value) && key == names_[i]) {
+        return Ref::borrow(value);
+    }
+    // Not where the last object had it: look it up, and remember where it was found for the
+    // next object (a scan of the few entries a model instance holds).
+    PyObject* found = nullptr;
+    if (PyDict_GetItemRef(dict, names_[i], &found) < 0)
+        discard_error();  // the generic road retries
+    if (found == nullptr) return Ref();
+    position = 0;
+    Py_ssize_t before = 0;
+    while (PyDict_Next(dict, &position, &key, &value)) {
+        if (key == names_[i]) {
+            hints_[i] = before;
+            break;
+        }
+        before = position;
+    }
+    return Ref::steal(found);
+}
+
+Ref AttributeReader::read(PyObject* object, size_t i) {
+    PyTypeObject* type = Py_TYPE(object);
+    if (type != type_ || version_ == 0 || type->tp_version_tag != version_) examine(type);
+    if (plain_ && from_dict_[i]) {
+        if (Ref value = read_dict_first(object, i)) return value;
+    }
+    return Ref::steal(PyObject_GetAttr(object, names_[i]));
+}
+
+}  // namespace sorvel::frame

@@ -1,0 +1,48 @@
+// Reading the same attributes from many objects, as the record serializers do: for each object
+// the attributes of a fixed list of names, in order.
+//
+// PyObject_GetAttr answers through the generic lookup every time (the type's MRO cache, the
+// descriptor protocol, the instance's values). For a class whose attribute access is the
+// default one and that has no data descriptor (property, slot) of that name, the answer is
+// the instance's __dict__ entry whenever the instance has one; only then is it read straight
+// from the dict, at the position the previous object of the class had it. The class is
+// re-examined whenever its version tag changes (a class attribute was set or deleted), so
+// Python code that runs between two reads cannot make a stale answer.
+// Everything else (an absent entry, a deferred Django field, a custom __getattribute__ or
+// __getattr__, a property) goes through PyObject_GetAttr as before.
+#pragma once
+
+#include <Python.h>
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "frame/ref.hpp"
+
+namespace sorvel::frame {
+
+class AttributeReader {
+  public:
+    // `names`: exact str objects that outlive the reader (a call's interned keys).
+    explicit AttributeReader(std::span<PyObject* const> names);
+    AttributeReader(const AttributeReader&) = delete;
+    AttributeReader& operator=(const AttributeReader&) = delete;
+
+    // getattr(object, names[i]): the value (a new reference), or null with the lookup's Python
+    // exception pending, exactly as PyObject_GetAttr.
+    Ref read(PyObject* object, size_t i);
+
+  private:
+    void examine(PyTypeObject* type);
+    Ref read_dict_first(PyObject* object, size_t i);
+
+    std::vector<PyObject*> names_;
+    PyTypeObject* type_ = nullptr;
+    unsigned int version_ = 0;
+    bool plain_ = false;              // default attribute access, instances with a __dict__
+    std::vector<uint8_t> from_dict_;  // per name: the instance __dict__ answers first
+    std::vector<Py_ssize_t> hints_;   // per name: where the last object's __dict__ held it
+};
+
+}  // namespace sorvel::frame
