@@ -3,7 +3,8 @@
 # system's oneTBB: in a private mount namespace (nothing outside this script sees it), the
 # system's TBB headers, CMake files and libraries are covered up, so that neither CMake, the
 # compiler nor the dynamic loader can use them. Then, each in a fresh venv:
-#   1. `pip install <source tree>` (build isolation: oneTBB comes from the package index);
+#   1. `pip install "<source tree>[drf]"` (build isolation: oneTBB comes from the package index;
+#      the extra brings Django and DRF), and mypy --strict must see the installed stubs;
 #   2. an sdist is made, and `pip install <sdist>`;
 #   3. a build with no oneTBB anywhere must fail with an error that names what to install.
 # After 1 and 2 the installed modules are imported and run, the parallel pool included, and
@@ -47,15 +48,33 @@ print("   ran; libtbb loaded from", tbb[0], "; version", sorvel_core.__version__
 PY
 }
 
-echo "== 1. pip install <source tree> into a fresh venv"
+echo "== 1. pip install '<source tree>[drf]' into a fresh venv"
 "$python" -m venv "$work/venv1"
-"$work/venv1/bin/pip" install --quiet "$root"
+"$work/venv1/bin/pip" install --quiet "$root[drf]" mypy
 smoke "$work/venv1/bin/python"
+"$work/venv1/bin/python" - <<'PY'
+import django
+from django.conf import settings
+settings.configure(INSTALLED_APPS=["django.contrib.contenttypes", "django.contrib.auth"])
+django.setup()
+import sorvel, sorvel.django, sorvel.drf
+print("   sorvel", sorvel.__version__, "with sorvel.django and sorvel.drf imports")
+PY
+cat >"$work/typed.py" <<'PY'
+import _native
+import sorvel_django
+from sorvel_core import Field, Schema, validate
+report = validate({"n": 1}, Schema({"n": Field(int)}))
+count: int = report["error_count"]
+stats = _native.batch_stats([1.0])
+version: str = sorvel_django.version()
+PY
+(cd "$work" && "$work/venv1/bin/mypy" --strict --no-incremental typed.py | sed 's/^/   mypy: /')
 
 echo "== 2. sdist, then pip install <sdist> into a fresh venv"
 "$python" -m venv "$work/venv2"
 "$work/venv2/bin/pip" install --quiet build
-"$work/venv2/bin/python" -m build --sdist --outdir "$work/dist" "$root" >"$work/sdist.log"
+"$work/venv2/bin/python" -m build --sdist --outdir "$work/dist" "$root" >"$work/sdist.log" 2>&1
 sdist=$(ls "$work"/dist/sorvel-*.tar.gz)
 echo "   $(basename "$sdist"): $(tar tzf "$sdist" | wc -l) files"
 "$work/venv2/bin/pip" install --quiet "$sdist"

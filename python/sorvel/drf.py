@@ -44,7 +44,7 @@ from django.db import models
 from django.db.models.manager import BaseManager
 from rest_framework import serializers
 from rest_framework.settings import api_settings
-from rest_framework.utils.serializer_helpers import ReturnDict, ReturnList
+from rest_framework.utils.serializer_helpers import ReturnDict
 
 from sorvel.django import Computed, ModelSerializer as SorvelModelSerializer, PlanError
 from sorvel.django.fields import Declared
@@ -84,10 +84,6 @@ class ListSerializer(serializers.ListSerializer):  # type: ignore[misc]
         with _serving(self.child):
             rows = self.child.sorvel_serializer.dump(data)
         return self.child._with_absolute_urls(rows)
-
-    @property
-    def data(self) -> ReturnList:
-        return ReturnList(super().data, serializer=self)
 
     def create(self, validated_data: Any) -> Any:
         raise NotImplementedError(_READ_ONLY)
