@@ -36,11 +36,21 @@ address=http://127.0.0.1:$port
 "$python" -m gunicorn --chdir "$root/demo" --bind "127.0.0.1:$port" --workers 1 \
   --daemon --pid "$state/gunicorn.pid" --error-logfile "$state/gunicorn.log" \
   sorvel_demo.wsgi:application
-for _ in $(seq 50); do
-  "$python" -c "import sys, urllib.request; urllib.request.urlopen(sys.argv[1], timeout=1)" \
-    "$address/" 2>/dev/null && break
+up=""
+for _ in $(seq 100); do
+  if "$python" -c "import sys, urllib.request; urllib.request.urlopen(sys.argv[1], timeout=1)" \
+    "$address/" 2>/dev/null; then
+    up=yes
+    break
+  fi
   sleep 0.2
 done
+if [ -z "$up" ]; then
+  echo "error: the demo server did not answer at $address/ within 20 s; its log:" >&2
+  tail -n 30 "$state/gunicorn.log" >&2
+  "$root/demo/stop.sh" quiet
+  exit 1
+fi
 
 echo
 echo "Each endpoint: $limit rows per response, sequential GETs over HTTP on loopback"
