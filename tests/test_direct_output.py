@@ -256,3 +256,114 @@ def test_records_raise_and_return_alike_on_both_roads():
             assert same(generic[1], direct[1]), (fields, record)
         else:
             assert generic[1:] == direct[1:], (fields, record)
+
+
+def test_dict_records_keep_python_text_forms():
+    import _native
+
+    schema = _native.Schema({"d": _native.Field(decimal.Decimal, nullable=True),
+                             "u": _native.Field(uuid.UUID, nullable=True)})
+    decimals = [v for v in VALUES if isinstance(v, D)]
+    uuids = [v for v in VALUES if isinstance(v, uuid.UUID)]
+    rows = [{"d": v} for v in decimals] + [{"u": v} for v in uuids]
+    got = _native.serialize_many(rows, schema)
+    assert got == [{key: str(value) for key, value in row.items()} for row in rows]
+    assert all(type(value) is str for record in got for value in record.values())
+
+
+@pytest.mark.parametrize("places", [None, 0, 2, 8, 28])
+def test_decimal_digits_counted_alike_for_exact_values_and_subclasses(places):
+    import _native
+
+    schema = _native.Schema({"d": _native.Field(decimal.Decimal, max_digits=12,
+                                                decimal_places=places)})
+    for value in VALUES:
+        if type(value) is not D or not value.is_finite():
+            continue
+        exact = _native.validate_many([{"d": value}], schema)
+        subclass = _native.validate_many([{"d": DecimalSub(value)}], schema)
+        assert exact == subclass, value
+
+
+def json_values():
+    rng = random.Random(5)
+    scalars = [None, True, False, 0, -1, 2**63 - 1, -2**63, 2**63, 2**64, -2**63 - 1, 10**30,
+               0.0, -0.0, 1.0, 0.1, 1e16, 1e-7, 5e-324, 1.7976931348623157e308, float("nan"),
+               float("inf"), "", "a", "\u00e9", "\U0001F600", "\ud800", "quote\"back\\slash\n",
+               IntSub(3), FloatSub(1.5), StrSub("s"), Color.RED, (1, 2), D("1.5"), b"x"]
+    scalars += [rng.uniform(-1e6, 1e6) for _ in range(30)]
+    scalars += [rng.random() * 10 ** rng.randint(-300, 300) for _ in range(30)]
+    scalars += [rng.randint(-2**63, 2**63 - 1) for _ in range(10)]
+
+    def tree(depth):
+        if depth == 0 or rng.random() < 0.3:
+            return rng.choice(scalars)
+        if rng.random() < 0.5:
+            return [tree(depth - 1) for _ in range(rng.randint(0, 4))]
+        keys = ["b", "a", "\u00e9", "\U0001F600", "A", "", "key with space", "z" * 20]
+        return {rng.choice(keys): tree(depth - 1) for _ in range(rng.randint(0, 5))}
+
+    values = [tree(4) for _ in range(300)]
+    values += [{1: "int key"}, {"a": 1, 2: "b"}, {StrSub("k"): 1}, {"\udc80": 1}, {None: 1}]
+    for depth in (98, 99, 100, 101, 126, 127, 128, 200):
+        nested = []
+        for _ in range(depth - 1):
+            nested = [nested]
+        values.append(nested)
+        mapping = {}
+        for _ in range(depth - 1):
+            mapping = {"k": mapping}
+        values.append(mapping)
+    cycle = []
+    cycle.append(cycle)
+    values.append(cycle)
+    return values
+
+
+JSON_VALUES = json_values()
+
+
+@pytest.mark.parametrize("kind", ["list", "dict"])
+def test_json_direct_road_matches_generic(kind):
+    answered = sum(check_roads(enginetest.direct, enginetest.generic, kind, value)
+                   for value in JSON_VALUES)
+    assert answered > len(JSON_VALUES) // 2  # the common shapes do take the direct road
+
+
+def test_jsonfield_direct_road_matches_generic():
+    for value in JSON_VALUES:
+        check_roads(enginetest.django_direct, enginetest.django_generic, "JSONField", value)
+
+
+def test_json_direct_road_only_with_the_standard_json_module(monkeypatch):
+    import builtins
+    import json
+
+    value = {"b": 1, "a": [1.5, "x"]}
+    assert enginetest.direct("dict", value) == (True, {"a": [1.5, "x"], "b": 1})
+    with monkeypatch.context() as patch:
+        patch.setattr(json, "dumps", lambda v: '{"patched": true}')
+        assert enginetest.direct("dict", value) == (False, None)
+        assert enginetest.generic("dict", value) == {"patched": True}
+    with monkeypatch.context() as patch:
+        patch.setattr(json.JSONEncoder, "encode", lambda self, v: "[0]")
+        assert enginetest.direct("dict", value) == (False, None)
+        assert enginetest.generic("dict", value) == [0]
+    with monkeypatch.context() as patch:
+        patch.setattr(json._default_encoder, "iterencode", lambda *a, **k: iter(["[1]"]),
+                      raising=False)
+        assert enginetest.direct("dict", value) == (False, None)
+    with monkeypatch.context() as patch:
+        patch.setattr(json.encoder, "encode_basestring_ascii", lambda s: '"x"')
+        assert enginetest.direct("dict", value) == (False, None)
+    imported = []
+    original = builtins.__import__
+
+    def counting_import(name, *args, **kwargs):
+        imported.append(name)
+        return original(name, *args, **kwargs)
+
+    with monkeypatch.context() as patch:
+        patch.setattr(builtins, "__import__", counting_import)
+        assert enginetest.direct("dict", value) == (False, None)
+    assert enginetest.direct("dict", value) == (True, {"a": [1.5, "x"], "b": 1})

@@ -159,3 +159,11 @@ def test_result_dicts_behave_as_ordinary_dicts():
     again = _native.serialize(Plain(1, "x"), SCHEMA)
     assert again == {"a": 1, "b": "x", "c": "c"}  # the template was not touched
     assert _native.serialize(Plain(1, "x"), Schema({})) == {}
+
+
+def test_instances_with_and_without_an_entry_alternate():
+    items = [ClassDefault(i, f"b{i}", own_c=i % 3 == 0) for i in range(12)]
+    items[5].__dict__.clear()  # entries made again in another order
+    items[5].b = "late"
+    items[5].a = 99
+    assert _native.serialize_many(items, SCHEMA) == [expected(item) for item in items]

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "engine/exact_values.hpp"
+#include "engine/json_output.hpp"
 #include "engine/standard_types.hpp"
 #include "frame/convert.hpp"
 #include "frame/error.hpp"
@@ -156,7 +157,7 @@ Ref direct_output(OutputForm form, PyObject* value) {
             if (value == Py_True || value == Py_False) return Ref::borrow(value);
             return Ref();
         case OutputForm::Json:
-            return Ref();
+            return json_output(value);
         case OutputForm::Bytes:
             return base64_text(value);
         default: {

@@ -5,9 +5,11 @@
 
 #include "engine/exact_values.hpp"
 #include "engine/python_calls.hpp"
+#include "engine/standard_types.hpp"
 #include "frame/convert.hpp"
 #include "text/base64.hpp"
 #include "text/number_text.hpp"
+#include "text/text_forms.hpp"
 
 namespace sorvel::engine {
 
@@ -156,11 +158,21 @@ Ref record_to_dict(const SerializedRecord& record, FieldKeys& keys) {
 
 Ref convert_python_value(const FieldDescriptor& descriptor, PyObject* value) {
     switch (descriptor.kind.index()) {
-        case kind_index<DecimalKind>:
+        case kind_index<DecimalKind>: {
+            // An exact Decimal's positional str() is its fixed-point text.
+            char buf[text::kMaxTextForm];
+            if (const auto exact = exact_decimal(value)) {
+                return frame::new_ascii(buf, size_t(text::write_decimal(buf, *exact) - buf));
+            }
             return call_str(value);
-        case kind_index<UuidKind>:
-            if (auto text = exact_uuid_text(value)) return frame::new_str(*text);
+        }
+        case kind_index<UuidKind>: {
+            char buf[text::kMaxTextForm];
+            if (const auto uuid = exact_uuid_fast(value)) {
+                return frame::new_ascii(buf, size_t(text::write_uuid(buf, *uuid) - buf));
+            }
             return call_str(value);
+        }
         case kind_index<DateTimeKind>:
         case kind_index<DateKind>:
         case kind_index<TimeKind>:

@@ -4,9 +4,11 @@
 
 #include "engine/exact_values.hpp"
 #include "engine/python_names.hpp"
+#include "engine/standard_types.hpp"
 #include "frame/convert.hpp"
 #include "frame/pool.hpp"
 #include "text/number_text.hpp"
+#include "text/text_forms.hpp"
 #include "text/uuid.hpp"
 
 namespace sorvel::engine {
@@ -250,7 +252,15 @@ void validate_dict_value(const FieldDescriptor& d, PyObject* value,
                 if (!PyBool_Check(value)) errors.push_back(wrong_type(d));
             } else if constexpr (std::is_same_v<K, DecimalKind>) {
                 Ref holder;
-                if (const auto text = str_text(value, holder)) {
+                char buf[text::kMaxTextForm];
+                std::optional<std::string_view> text;
+                // An exact Decimal's positional str() is its fixed-point text: no call needed.
+                if (const auto exact = exact_decimal(value)) {
+                    text.emplace(buf, size_t(text::write_decimal(buf, *exact) - buf));
+                } else {
+                    text = str_text(value, holder);
+                }
+                if (text) {
                     const auto counted = text::count_decimal_text(*text);
                     check_digits(d, kind, counted.digits, counted.places, errors);
                 } else {
@@ -268,7 +278,7 @@ void validate_dict_value(const FieldDescriptor& d, PyObject* value,
                     errors.push_back(wrong_type(d));
                 }
             } else if constexpr (std::is_same_v<K, UuidKind>) {
-                if (exact_uuid(value)) return;
+                if (exact_uuid_fast(value)) return;
                 Ref holder;
                 const auto text = str_text(value, holder);
                 if (!text || !text::parse_uuid(*text)) errors.push_back(wrong_type(d));

@@ -1,6 +1,6 @@
 #include "frame/attribute_reader.hpp"
 
-#include "frame/error.hpp"
+#include <algorithm>
 
 namespace sorvel::frame {
 
@@ -35,26 +35,29 @@ Ref AttributeReader::read_dict_first(PyObject* object, size_t i) {
     if (dict == nullptr || !PyDict_CheckExact(dict)) return Ref();
     PyObject* key = nullptr;
     PyObject* value = nullptr;
+    // A name the last object lacked (a deferred field, say) is asked the generic way.
+    if (hints_[i] < 0) return Ref();
     Py_ssize_t position = hints_[i];
     if (PyDict_Next(dict, &position, &key, &value) && key == names_[i]) {
         return Ref::borrow(value);
     }
-    // Not where the last object had it: look it up, and remember where it was found for the
-    // next object (a scan of the few entries a model instance holds).
-    PyObject* found = nullptr;
-    if (PyDict_GetItemRef(dict, names_[i], &found) < 0)
-        discard_error();  // the generic road retries
-    if (found == nullptr) return Ref();
+    // Not where the last object had it: learn where this object keeps every name, in one pass
+    // over its dict, and look again.
+    std::fill(hints_.begin(), hints_.end(), -1);
     position = 0;
     Py_ssize_t before = 0;
     while (PyDict_Next(dict, &position, &key, &value)) {
-        if (key == names_[i]) {
-            hints_[i] = before;
-            break;
+        for (size_t n = 0; n < names_.size(); ++n) {
+            if (key == names_[n]) hints_[n] = before;
         }
         before = position;
     }
-    return Ref::steal(found);
+    position = hints_[i];
+    if (position >= 0 && PyDict_Next(dict, &position, &key, &value) && key == names_[i]) {
+        return Ref::borrow(value);
+    }
+    // Absent, or held under an equal key that is another object: the generic road decides.
+    return Ref();
 }
 
 Ref AttributeReader::read(PyObject* object, size_t i) {
