@@ -7,7 +7,7 @@ VENV      := .venv
 PYTHON    := $(VENV)/bin/python
 BUILD_DIR := build/test
 
-.PHONY: test build deps bench demo demo-stop check-install clean
+.PHONY: test build deps bench bench-full bench-instructions bench-deps demo demo-stop check-install clean
 
 test: build
 	$(BUILD_DIR)/cpp_tests
@@ -26,8 +26,26 @@ $(VENV)/.deps-installed: requirements-dev.txt
 	$(PYTHON) -m pip install --quiet -r requirements-dev.txt
 	touch $@
 
-bench: build
-	$(PYTHON) bench/bench_batches.py
+# The benchmark (not a test): every contender in one process, interleaved; the tables are
+# printed and saved to bench/RESULTS.md. The contenders are installed here only, never by
+# `make test`. bench-full runs every size; bench-instructions counts instructions (valgrind).
+bench: build bench-deps
+	$(PYTHON) bench/run.py
+
+bench-full: build bench-deps
+	$(PYTHON) bench/run.py --full
+
+bench-instructions: build bench-deps
+	@command -v valgrind >/dev/null || { \
+	  sudo=""; [ "$$(id -u)" = 0 ] || sudo=sudo; \
+	  $$sudo apt-get update -qq && DEBIAN_FRONTEND=noninteractive $$sudo apt-get install -y -qq valgrind; }
+	$(PYTHON) bench/instructions.py
+
+bench-deps: $(VENV)/.bench-installed
+
+$(VENV)/.bench-installed: bench/requirements.txt | deps
+	$(PYTHON) -m pip install --quiet -r bench/requirements.txt
+	touch $@
 
 # The demo project (demo/): the same list endpoint served by DRF, by sorvel and by Django,
 # on gunicorn on loopback, measured over HTTP; the server keeps running afterwards.
