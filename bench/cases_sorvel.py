@@ -205,12 +205,14 @@ def sorvel_cases(sizes) -> list[Case]:
     return cases
 
 
-def stream_memory(rows: int, database: str, log=print) -> str:
-    """Peak memory of writing `rows` rows as JSON, each road in its own process."""
+def stream_memory(rows: int, database: str, log=print) -> tuple[str, dict[str, float]]:
+    """Peak memory of writing `rows` rows as JSON, each road in its own process: the table and
+    the peaks in MB by road."""
+    peaks: dict[str, float] = {}
     try:
         model_serializer("stream_json", "dump_json")
     except Skip as reason:
-        return f"### stream_json peak memory\n\nSkipped: {reason}.\n"
+        return f"### stream_json peak memory\n\nSkipped: {reason}.\n", peaks
     roads = [
         ("sorvel ModelSerializer.stream_json(queryset)", "stream"),
         ("sorvel ModelSerializer.dump_json(list(queryset))", "dump_json"),
@@ -227,9 +229,10 @@ def stream_memory(rows: int, database: str, log=print) -> str:
             lines.append(f"| {label} | failed: {done.stderr.strip().splitlines()[-1:]} | |")
             continue
         peak, written = done.stdout.split()
-        log(f"  stream memory, {road}: {int(peak) / 2**20:.1f} MB")
+        peaks[road] = int(peak) / 2**20
+        log(f"  stream memory, {road}: {peaks[road]:.1f} MB")
         lines.append(f"| {label} | {int(peak) / 2**20:.1f} MB | {int(written):,} |")
     lines += ["", "Each road runs in a fresh process over the same SQLite file; the baseline is "
               "the resident memory after Django's set-up, just before the road starts; the peak "
               "is the kernel's high-water mark (VmHWM, reset at the baseline).", ""]
-    return "\n".join(lines)
+    return "\n".join(lines), peaks

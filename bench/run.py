@@ -5,7 +5,7 @@ the minimum and the median per object and the ratio of the minimums to the case'
 The tables are printed and saved to bench/RESULTS.md. Nothing here is a test: nothing is
 asserted about speed.
 
-    python bench/run.py [--full] [--only WORD ...] [--output FILE] [--repeats N]
+    python bench/run.py [--full] [--only WORD ...] [--output FILE] [--repeats N] [--readme]
 """
 
 from __future__ import annotations
@@ -32,6 +32,8 @@ def main(argv=None) -> None:
     parser.add_argument("--output", default=os.path.join(HERE, "RESULTS.md"))
     parser.add_argument("--repeats", type=int, default=None)
     parser.add_argument("--stream-rows", type=int, default=1_000_000)
+    parser.add_argument("--readme", action="store_true",
+                        help="also write the summary and the machine into README.md")
     args = parser.parse_args(argv)
 
     sizes = (1, 100, 10_000, 100_000) if args.full else (1, 100, 10_000)
@@ -52,15 +54,19 @@ def main(argv=None) -> None:
         cases = [c for c in cases if any(w.lower() in c.title.lower() for w in args.only)]
 
     started = time.time()
-    sections = []
+    sections, results = [], []
     for case in cases:
         print(f"{case.title} …", flush=True)
         result = harness.measure(case, repeats, sample_seconds)
+        results.append(result)
         sections.append(harness.table(result))
         print(sections[-1], flush=True)
+    peaks = {}
     if not args.only or any("stream" in w for w in args.only):
+        print("stream_json peak memory …", flush=True)
         with tempfile.TemporaryDirectory() as scratch:
-            section = stream_memory(args.stream_rows, os.path.join(scratch, "stream.sqlite3"))
+            section, peaks = stream_memory(args.stream_rows,
+                                           os.path.join(scratch, "stream.sqlite3"))
         sections.append(section)
         print(section, flush=True)
 
@@ -75,9 +81,102 @@ def main(argv=None) -> None:
         f"Packages: {versions()}.",
         "",
     ]
+    summary = targets_table(results, peaks, args.stream_rows)
+    print(summary)
     with open(args.output, "w") as out:
-        out.write("\n".join(header + sections))
+        out.write("\n".join(header + [summary] + sections))
     print(f"saved {args.output}")
+    if args.readme:
+        update_readme(os.path.join(HERE, "..", "README.md"), header, summary)
+        print("updated the Benchmarks section of README.md")
+
+
+# The issues' targets, read off the tables: (case, subject, other, rule, bound). "faster":
+# the other takes at least `bound` times the subject's time; "within": the subject takes at most
+# `bound` times the other's.
+TARGETS = [
+    ("instances → dicts (ten", "sorvel_django.serialize_batch",
+     "floor: dicts from tuples of output values", "within", 1.5),
+    ("instances → dicts (ten", "sorvel_django.serialize_batch",
+     "msgspec convert(from_attributes) + to_builtins", "faster", 2.0),
+    ("values_list", "sorvel_django.serialize_values_list",
+     "floor: dicts from tuples of output values", "within", 1.5),
+    ("serialize_many, plain", "_native.serialize_many",
+     "floor: dicts from tuples of output values", "within", 1.5),
+    ("serialize_many, plain", "_native.serialize_many",
+     "msgspec convert(from_attributes) + to_builtins", "faster", 2.0),
+    ("serialize_many, plain", "_native.serialize per object",
+     "floor: dicts from tuples of output values", "within", 1.5),
+    ("validate_many, valid dicts", "_native.validate_many", "msgspec convert", "faster", 1.5),
+    ("two JSONFields", "sorvel_django.serialize_batch",
+     "Python json.dumps + json.loads per value", "faster", None),
+    ("two JSONFields", "sorvel_django.serialize_batch", "orjson dumps + loads per value",
+     "faster", None),
+    ("instances → dicts (ten", "sorvel.django ModelSerializer.dump",
+     "sorvel_django.serialize_batch", "within", 1.1),
+    ("JSON bytes", "sorvel ModelSerializer.dump_json", "orjson.dumps(serialize_batch(...))",
+     "faster", 1.5),
+    ("JSON bytes", "sorvel ModelSerializer.dump_json",
+     "msgspec json.encode of already-built Structs", "faster", 1.0),
+    ("request dicts", "sorvel ModelSerializer.validate_many",
+     "DRF ModelSerializer(data=..., many=True).is_valid()", "faster", 20.0),
+    ("request dicts", "sorvel ModelSerializer.validate_many",
+     "Django: Model(**row).full_clean() per row", "faster", 50.0),
+    ("request dicts", "sorvel ModelSerializer.validate_many",
+     "pydantic v2 TypeAdapter(list[M]).validate_python", "faster", 1.0),
+    ("batch_stats", "_native.batch_stats", "NumPy, including np.array(list)", "faster", 2.0),
+    ("compute_risk_batch", "_native.compute_risk_batch", "Python loop", "faster", 5.0),
+    ("validate_names_batch", "_native.validate_names_batch", "Python loop", "faster", 4.0),
+]
+
+
+def targets_table(results, peaks, stream_rows) -> str:
+    lines = ["### Targets at a glance", "",
+             "| subject | compared with | N | subject per object | ratio | target |",
+             "|---|---|---:|---:|---:|---|"]
+    for title, subject, other, rule, bound in TARGETS:
+        result = next((r for r in results if title in r.case.title), None)
+        if result is None or not result.timings:
+            continue
+        size = max(result.timings)
+        timing = result.timings[size]
+        if subject not in timing or other not in timing:
+            continue
+        mine, theirs = timing[subject].best, timing[other].best
+        if rule == "faster":
+            ratio = f"{theirs / mine:.2f}× faster" if theirs >= mine else \
+                f"{mine / theirs:.2f}× slower"
+            goal = "" if bound is None else f"≥ {bound:g}× faster"
+            met = bound is None or theirs / mine >= bound
+        else:
+            ratio = f"{mine / theirs:.2f}× its time"
+            goal = f"≤ {bound:g}×"
+            met = mine / theirs <= bound
+        mark = "" if not goal else (" ✓" if met else " ✗")
+        lines.append(f"| {subject} | {other} | {size:,} | {harness.per_unit_text(mine / size)} "
+                     f"| {ratio} | {goal}{mark} |")
+    if "stream" in peaks:
+        mark = "✓" if peaks["stream"] < 50 else "✗"
+        lines.append(f"| sorvel ModelSerializer.stream_json(queryset) | peak memory above the "
+                     f"baseline | {stream_rows:,} rows | | {peaks['stream']:.1f} MB | "
+                     f"< 50 MB {mark} |")
+    lines += ["", "Minimum times of the runs below (one process, interleaved). On a shared "
+              "two-core machine single runs wander; `make bench-instructions` gives the stable "
+              "instruction counts of the record paths.", ""]
+    return "\n".join(lines)
+
+
+def update_readme(path: str, header: list[str], summary: str) -> None:
+    start, end = "<!-- bench:start -->", "<!-- bench:end -->"
+    with open(path) as readme:
+        text = readme.read()
+    if start not in text or end not in text:
+        raise SystemExit(f"{path} has no {start} … {end} block")
+    before, rest = text.split(start, 1)
+    _, after = rest.split(end, 1)
+    block = "\n".join([start, "", *header[2:5], "", summary.replace("### ", "#### ", 1), end])
+    with open(path, "w") as readme:
+        readme.write(before + block + after)
 
 
 def versions() -> str:
