@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 
 #include "frame/convert.hpp"
@@ -25,9 +26,29 @@ struct EscapeTable {
 };
 constexpr EscapeTable kEscape;
 
+// Whether any of the eight bytes is a control character, '"' or '\\' (bytes of 0x80 and above
+// are UTF-8 and pass).
+inline bool word_needs_escape(uint64_t word) {
+    constexpr uint64_t kOnes = 0x0101010101010101ull;
+    constexpr uint64_t kHigh = 0x8080808080808080ull;
+    const uint64_t quote = word ^ (kOnes * uint64_t('"'));
+    const uint64_t backslash = word ^ (kOnes * uint64_t('\\'));
+    const uint64_t zero_in_quote = (quote - kOnes) & ~quote;
+    const uint64_t zero_in_backslash = (backslash - kOnes) & ~backslash;
+    const uint64_t below_space = (word - kOnes * 0x20) & ~word;
+    return ((zero_in_quote | zero_in_backslash | below_space) & kHigh) != 0;
+}
+
 void append_escaped(std::string& out, const char* data, size_t size) {
+    size_t start = 0;
+    while (start + 8 <= size) {
+        uint64_t word;
+        std::memcpy(&word, data + start, 8);
+        if (word_needs_escape(word)) break;
+        start += 8;
+    }
     size_t run = 0;
-    for (size_t i = 0; i < size; ++i) {
+    for (size_t i = start; i < size; ++i) {
         const auto byte = static_cast<unsigned char>(data[i]);
         if (!kEscape.needs[byte]) continue;
         out.append(data + run, i - run);

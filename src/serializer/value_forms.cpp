@@ -33,17 +33,32 @@ void append_padded(std::string& out, long value, int width) {
         out.push_back(digits[--count]);
 }
 
-// HH:MM:SS[.ffffff], as Python's isoformat() writes a time of day.
-void append_python_clock(std::string& out, int hour, int minute, int second, int microsecond) {
-    append_padded(out, hour, 2);
-    out.push_back(':');
-    append_padded(out, minute, 2);
-    out.push_back(':');
-    append_padded(out, second, 2);
-    if (microsecond != 0) {
-        out.push_back('.');
-        append_padded(out, microsecond, 6);
+// Fixed-width digits into a local buffer: the forms below are built there and appended once.
+char* put_digits(char* p, unsigned value, int width) {
+    for (int i = width - 1; i >= 0; --i) {
+        p[i] = char('0' + value % 10);
+        value /= 10;
     }
+    return p + width;
+}
+
+// HH:MM:SS[.ffffff], as Python's isoformat() writes a time of day.
+char* put_python_clock(char* p, int hour, int minute, int second, int microsecond) {
+    p = put_digits(p, unsigned(hour), 2);
+    *p++ = ':';
+    p = put_digits(p, unsigned(minute), 2);
+    *p++ = ':';
+    p = put_digits(p, unsigned(second), 2);
+    if (microsecond != 0) {
+        *p++ = '.';
+        p = put_digits(p, unsigned(microsecond), 6);
+    }
+    return p;
+}
+
+void append_python_clock(std::string& out, int hour, int minute, int second, int microsecond) {
+    char buffer[16];
+    out.append(buffer, size_t(put_python_clock(buffer, hour, minute, second, microsecond) - buffer));
 }
 
 // Text a Python method returned, refused unless it is plain printable ASCII: such text needs no
@@ -134,11 +149,13 @@ void load_datetime_api() {
 
 void append_date(std::string& out, PyObject* value) {
     if (PyDate_CheckExact(value)) {
-        append_padded(out, PyDateTime_GET_YEAR(value), 4);
-        out.push_back('-');
-        append_padded(out, PyDateTime_GET_MONTH(value), 2);
-        out.push_back('-');
-        append_padded(out, PyDateTime_GET_DAY(value), 2);
+        char buffer[10];
+        char* p = put_digits(buffer, unsigned(PyDateTime_GET_YEAR(value)), 4);
+        *p++ = '-';
+        p = put_digits(p, unsigned(PyDateTime_GET_MONTH(value)), 2);
+        *p++ = '-';
+        put_digits(p, unsigned(PyDateTime_GET_DAY(value)), 2);
+        out.append(buffer, sizeof buffer);
         return;
     }
     if (!PyDate_Check(value)) fail("expected a date, got " + type_name(value));

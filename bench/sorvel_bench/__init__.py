@@ -1,0 +1,1 @@
+"""A Django app for the sorvel benchmarks: one model of ten mixed fields."""
