@@ -3,7 +3,7 @@
 
 #include <Python.h>
 
-#include <string>
+#include "serializer/text_buffer.hpp"
 
 namespace sorvel::serializer {
 
@@ -12,7 +12,7 @@ struct Plan;
 struct CallState {
     const Plan& plan;          // the outermost plan (its types serve nested plans too)
     PyObject* tz = nullptr;    // the current time zone for kLocalTime columns, or None
-    std::string scratch;       // text forms on their way to a str
+    TextBuffer scratch;        // text forms on their way to a str
     int depth = 0;             // nesting of plans and plain containers
 };
 

@@ -17,7 +17,7 @@ template <class Append>
 Ref text_form(CallState& state, Append&& append) {
     state.scratch.clear();
     append(state.scratch);
-    return ascii_str(state.scratch);
+    return ascii_str(state.scratch.view());
 }
 
 // A str as it is; a subclass's text as a plain str.
@@ -77,20 +77,20 @@ Ref stored_python(Kind kind, uint32_t flags, PyObject* value, CallState& state) 
         case Kind::Decimal:
             return decimal_python(value, flags, state);
         case Kind::Date:
-            return text_form(state, [&](std::string& out) { append_date(out, value); });
+            return text_form(state, [&](TextBuffer& out) { append_date(out, value); });
         case Kind::Time:
-            return text_form(state, [&](std::string& out) { append_time(out, value, flags); });
+            return text_form(state, [&](TextBuffer& out) { append_time(out, value, flags); });
         case Kind::DateTime:
-            return text_form(state, [&](std::string& out) {
+            return text_form(state, [&](TextBuffer& out) {
                 append_datetime(out, value, flags, state.tz);
             });
         case Kind::Duration:
             if (flags & kDurationSeconds) return frame::new_float(duration_seconds(value));
-            return text_form(state, [&](std::string& out) { append_duration(out, value, flags); });
+            return text_form(state, [&](TextBuffer& out) { append_duration(out, value, flags); });
         case Kind::Uuid:
-            return text_form(state, [&](std::string& out) { append_uuid(out, value, flags); });
+            return text_form(state, [&](TextBuffer& out) { append_uuid(out, value, flags); });
         case Kind::Bytes:
-            return text_form(state, [&](std::string& out) { append_bytes(out, value); });
+            return text_form(state, [&](TextBuffer& out) { append_bytes(out, value); });
         default:  // Json: the stored structure as it is
             return Ref::borrow(value);
     }
@@ -272,9 +272,10 @@ Ref column_python(const Column& column, PyObject* value, PyObject* instance, Cal
 Ref row_dict(const Plan& plan, PyObject* instance, CallState& state) {
     Ref dict = instance_dict(instance, plan);
     Ref row = Ref::steal(frame::must(_PyDict_NewPresized(Py_ssize_t(plan.columns.size()))));
-    for (const Column& column : plan.columns) {
+    for (size_t i = 0; i < plan.columns.size(); ++i) {
+        const Column& column = plan.columns[i];
         try {
-            Stored stored = read_column(column, instance, dict.get());
+            Stored stored = read_column(column, instance, dict.get(), plan.hints[i]);
             if (!stored.value) {
                 if (plan.skip_missing) continue;
                 fail(std::string(column.kind == Kind::Related || column.kind == Kind::Many ||

@@ -69,6 +69,31 @@ Stored related_many(const Column& column, PyObject* dict) {
     return {std::move(items), nullptr};
 }
 
+// dict[key] through the position hint: the entry at the hinted position when its key is this
+// very (interned) object, else a lookup that also finds the position for the next instance.
+Ref hinted_item(PyObject* dict, PyObject* key, std::atomic<Py_ssize_t>& hint) {
+    Py_ssize_t position = hint.load(std::memory_order_relaxed);
+    PyObject* found_key;
+    PyObject* found_value;
+    if (position >= 0 && PyDict_Next(dict, &position, &found_key, &found_value) &&
+        found_key == key) {
+        return Ref::borrow(found_value);
+    }
+    Ref value = dict_item(dict, key);
+    if (value) {
+        Py_ssize_t scan = 0;
+        Py_ssize_t before = 0;
+        while (PyDict_Next(dict, &scan, &found_key, &found_value)) {
+            if (found_key == key) {
+                hint.store(before, std::memory_order_relaxed);
+                break;
+            }
+            before = scan;
+        }
+    }
+    return value;
+}
+
 }  // namespace
 
 Ref instance_dict(PyObject* instance, const Plan& plan) {
@@ -82,7 +107,8 @@ Ref instance_dict(PyObject* instance, const Plan& plan) {
     return dict;
 }
 
-Stored read_column(const Column& column, PyObject* instance, PyObject* dict) {
+Stored read_column(const Column& column, PyObject* instance, PyObject* dict,
+                   std::atomic<Py_ssize_t>& hint) {
     switch (column.kind) {
         case Kind::Attribute: {
             Ref value = Ref::steal(PyObject_GetAttr(instance, column.source.get()));
@@ -100,7 +126,7 @@ Stored read_column(const Column& column, PyObject* instance, PyObject* dict) {
         case Kind::Pks:
             return related_many(column, dict);
         default: {
-            Ref value = dict_item(dict, column.source.get());
+            Ref value = hinted_item(dict, column.source.get(), hint);
             if (!value) return {{}, kDeferred};
             return {std::move(value), nullptr};
         }

@@ -6,6 +6,8 @@
 
 #include <Python.h>
 
+#include <atomic>
+
 #include "frame/ref.hpp"
 #include "serializer/call_state.hpp"
 #include "serializer/plan.hpp"
@@ -23,7 +25,8 @@ frame::Ref instance_dict(PyObject* instance, const Plan& plan);
 // The raw value a column starts from: a stored value, an attribute or call result, a related
 // instance (or None) or a list of related instances. For Call and Attribute columns the
 // Python code runs here.
-Stored read_column(const Column& column, PyObject* instance, PyObject* dict);
+Stored read_column(const Column& column, PyObject* instance, PyObject* dict,
+                   std::atomic<Py_ssize_t>& hint);
 
 // The primary key a Pks column writes for one related instance.
 frame::Ref related_pk(const Column& column, PyObject* related);

@@ -39,7 +39,7 @@ inline bool word_needs_escape(uint64_t word) {
     return ((zero_in_quote | zero_in_backslash | below_space) & kHigh) != 0;
 }
 
-void append_escaped(std::string& out, const char* data, size_t size) {
+void append_escaped(TextBuffer& out, const char* data, size_t size) {
     size_t start = 0;
     while (start + 8 <= size) {
         uint64_t word;
@@ -87,7 +87,7 @@ void append_escaped(std::string& out, const char* data, size_t size) {
 
 }  // namespace
 
-void append_json_str(std::string& out, PyObject* str) {
+void append_json_str(TextBuffer& out, PyObject* str) {
     const char* data;
     Py_ssize_t size;
     if (PyUnicode_IS_ASCII(str)) {
@@ -97,12 +97,12 @@ void append_json_str(std::string& out, PyObject* str) {
         data = PyUnicode_AsUTF8AndSize(str, &size);
         if (data == nullptr) fail_fetched();
     }
-    out.push_back('"');
+    out.push('"');
     append_escaped(out, data, size_t(size));
-    out.push_back('"');
+    out.push('"');
 }
 
-void append_json_int(std::string& out, PyObject* integer) {
+void append_json_int(TextBuffer& out, PyObject* integer) {
     int overflow = 0;
     const long long value = PyLong_AsLongLongAndOverflow(integer, &overflow);
     if (overflow == 0) {
@@ -118,7 +118,7 @@ void append_json_int(std::string& out, PyObject* integer) {
     out.append(frame::as_text(text.get()));
 }
 
-void append_json_float(std::string& out, double value) {
+void append_json_float(TextBuffer& out, double value) {
     if (!std::isfinite(value)) {
         fail(std::string("float ") + (std::isnan(value) ? "NaN" : value > 0 ? "inf" : "-inf") +
              " has no JSON form");
@@ -132,10 +132,10 @@ void append_json_float(std::string& out, double value) {
 }
 
 std::string json_key_text(PyObject* key) {
-    std::string out;
+    TextBuffer out;
     append_json_str(out, key);
-    out.push_back(':');
-    return out;
+    out.push(':');
+    return std::string(out.view());
 }
 
 }  // namespace sorvel::serializer

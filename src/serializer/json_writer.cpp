@@ -13,13 +13,13 @@ using frame::Ref;
 namespace {
 
 template <class Append>
-void quoted(std::string& out, Append&& append) {
-    out.push_back('"');
+void quoted(TextBuffer& out, Append&& append) {
+    out.push('"');
     append(out);
-    out.push_back('"');
+    out.push('"');
 }
 
-void write_decimal(std::string& out, PyObject* value, uint32_t flags, CallState& state) {
+void write_decimal(TextBuffer& out, PyObject* value, uint32_t flags, CallState& state) {
     Ref text = decimal_text(value, state.plan);
     if (flags & kDecimalNumber) {
         // Its exact digits, read back as the same float that dump() gives.
@@ -27,11 +27,11 @@ void write_decimal(std::string& out, PyObject* value, uint32_t flags, CallState&
         out.append(digits);
         if (digits.find('.') == std::string_view::npos) out.append(".0");
     } else {
-        quoted(out, [&](std::string& o) { o.append(frame::as_text(text.get())); });
+        quoted(out, [&](TextBuffer& o) { o.append(frame::as_text(text.get())); });
     }
 }
 
-void write_stored(std::string& out, Kind kind, uint32_t flags, PyObject* value,
+void write_stored(TextBuffer& out, Kind kind, uint32_t flags, PyObject* value,
                   CallState& state) {
     switch (kind) {
         case Kind::Str:
@@ -41,7 +41,7 @@ void write_stored(std::string& out, Kind kind, uint32_t flags, PyObject* value,
         case Kind::Int:
             if (!PyLong_Check(value)) fail("expected an int, got " + type_name(value));
             if (value == Py_True || value == Py_False) {
-                out.push_back(value == Py_True ? '1' : '0');
+                out.push(value == Py_True ? '1' : '0');
             } else {
                 append_json_int(out, value);
             }
@@ -67,26 +67,26 @@ void write_stored(std::string& out, Kind kind, uint32_t flags, PyObject* value,
             write_decimal(out, value, flags, state);
             return;
         case Kind::Date:
-            quoted(out, [&](std::string& o) { append_date(o, value); });
+            quoted(out, [&](TextBuffer& o) { append_date(o, value); });
             return;
         case Kind::Time:
-            quoted(out, [&](std::string& o) { append_time(o, value, flags); });
+            quoted(out, [&](TextBuffer& o) { append_time(o, value, flags); });
             return;
         case Kind::DateTime:
-            quoted(out, [&](std::string& o) { append_datetime(o, value, flags, state.tz); });
+            quoted(out, [&](TextBuffer& o) { append_datetime(o, value, flags, state.tz); });
             return;
         case Kind::Duration:
             if (flags & kDurationSeconds) {
                 append_json_float(out, duration_seconds(value));
             } else {
-                quoted(out, [&](std::string& o) { append_duration(o, value, flags); });
+                quoted(out, [&](TextBuffer& o) { append_duration(o, value, flags); });
             }
             return;
         case Kind::Uuid:
-            quoted(out, [&](std::string& o) { append_uuid(o, value, flags); });
+            quoted(out, [&](TextBuffer& o) { append_uuid(o, value, flags); });
             return;
         case Kind::Bytes:
-            quoted(out, [&](std::string& o) { append_bytes(o, value); });
+            quoted(out, [&](TextBuffer& o) { append_bytes(o, value); });
             return;
         default:
             fail("internal: not a stored kind");
@@ -104,7 +104,7 @@ struct Nesting {
     CallState& state_;
 };
 
-void write_plain(std::string& out, PyObject* value, uint32_t flags, CallState& state) {
+void write_plain(TextBuffer& out, PyObject* value, uint32_t flags, CallState& state) {
     switch (shape_of(value, state.plan)) {
         case Shape::None:
             out.append("null");
@@ -145,9 +145,9 @@ void write_plain(std::string& out, PyObject* value, uint32_t flags, CallState& s
             Ref items = Ref::steal(PySequence_Fast(value, "not a sequence"));
             if (!items) fail_fetched();
             const Py_ssize_t size = PySequence_Fast_GET_SIZE(items.get());
-            out.push_back('[');
+            out.push('[');
             for (Py_ssize_t i = 0; i < size; ++i) {
-                if (i > 0) out.push_back(',');
+                if (i > 0) out.push(',');
                 try {
                     write_plain(out, PySequence_Fast_GET_ITEM(items.get(), i), flags, state);
                 } catch (Failure& failure) {
@@ -155,12 +155,12 @@ void write_plain(std::string& out, PyObject* value, uint32_t flags, CallState& s
                     throw;
                 }
             }
-            out.push_back(']');
+            out.push(']');
             return;
         }
         case Shape::Dict: {
             Nesting nesting(state);
-            out.push_back('{');
+            out.push('{');
             Py_ssize_t position = 0;
             PyObject* key;
             PyObject* item;
@@ -170,10 +170,10 @@ void write_plain(std::string& out, PyObject* value, uint32_t flags, CallState& s
                     fail("a dict key of type " + type_name(key) + " has no JSON form");
                 Ref held_key = Ref::borrow(key);
                 Ref held_item = Ref::borrow(item);
-                if (!first) out.push_back(',');
+                if (!first) out.push(',');
                 first = false;
                 append_json_str(out, held_key.get());
-                out.push_back(':');
+                out.push(':');
                 try {
                     write_plain(out, held_item.get(), flags, state);
                 } catch (Failure& failure) {
@@ -181,7 +181,7 @@ void write_plain(std::string& out, PyObject* value, uint32_t flags, CallState& s
                     throw;
                 }
             }
-            out.push_back('}');
+            out.push('}');
             return;
         }
         default:
@@ -191,7 +191,7 @@ void write_plain(std::string& out, PyObject* value, uint32_t flags, CallState& s
 
 // A JSONField value: written natively; with a custom encoder, what json.dumps(value, cls=encoder)
 // writes.
-void write_json_value(std::string& out, const Column& column, PyObject* value,
+void write_json_value(TextBuffer& out, const Column& column, PyObject* value,
                       CallState& state) {
     if (!column.extra || column.extra.get() == Py_None) {
         write_plain(out, value, column.flags, state);
@@ -209,7 +209,7 @@ void write_json_value(std::string& out, const Column& column, PyObject* value,
     out.append(frame::as_text(text.get()));
 }
 
-void write_file(std::string& out, const Column& column, PyObject* value, const Plan& plan) {
+void write_file(TextBuffer& out, const Column& column, PyObject* value, const Plan& plan) {
     Ref name;
     if (PyUnicode_Check(value)) {
         name = Ref::borrow(value);
@@ -235,7 +235,7 @@ void write_file(std::string& out, const Column& column, PyObject* value, const P
     append_json_str(out, name.get());
 }
 
-bool write_label(std::string& out, const Column& column, PyObject* value) {
+bool write_label(TextBuffer& out, const Column& column, PyObject* value) {
     PyObject* label = nullptr;
     if (PyDict_GetItemRef(column.extra.get(), value, &label) < 0) fail_fetched();
     Ref held = Ref::steal(label);
@@ -248,7 +248,7 @@ bool write_label(std::string& out, const Column& column, PyObject* value) {
     return true;
 }
 
-void write_column(std::string& out, const Column& column, PyObject* value, PyObject* instance,
+void write_column(TextBuffer& out, const Column& column, PyObject* value, PyObject* instance,
                   CallState& state) {
     switch (column.kind) {
         case Kind::Attribute:
@@ -294,9 +294,9 @@ void write_column(std::string& out, const Column& column, PyObject* value, PyObj
             Ref items = Ref::steal(PySequence_Fast(value, "not a list"));
             if (!items) fail_fetched();
             const Py_ssize_t size = PySequence_Fast_GET_SIZE(items.get());
-            out.push_back('[');
+            out.push('[');
             for (Py_ssize_t i = 0; i < size; ++i) {
-                if (i > 0) out.push_back(',');
+                if (i > 0) out.push(',');
                 PyObject* item = PySequence_Fast_GET_ITEM(items.get(), i);
                 try {
                     if (column.kind == Kind::Many) {
@@ -314,7 +314,7 @@ void write_column(std::string& out, const Column& column, PyObject* value, PyObj
                     throw;
                 }
             }
-            out.push_back(']');
+            out.push(']');
             return;
         }
         default:
@@ -322,15 +322,29 @@ void write_column(std::string& out, const Column& column, PyObject* value, PyObj
     }
 }
 
+// The column's key with its colon, after a comma unless it is the row's first.
+inline void write_key(TextBuffer& out, const Column& column, bool first) {
+    const size_t size = column.json_key.size();
+    if (size <= column.short_key.size()) {
+        char* p = out.room(column.short_key.size());
+        std::memcpy(p, column.short_key.data(), column.short_key.size());
+        if (first) std::memmove(p, p + 1, size - 1);
+        out.commit(p + size - (first ? 1 : 0));
+    } else {
+        out.append(column.json_key.data() + (first ? 1 : 0), size - (first ? 1 : 0));
+    }
+}
+
 }  // namespace
 
-void write_row(std::string& out, const Plan& plan, PyObject* instance, CallState& state) {
+void write_row(TextBuffer& out, const Plan& plan, PyObject* instance, CallState& state) {
     Ref dict = instance_dict(instance, plan);
-    out.push_back('{');
+    out.push('{');
     bool first = true;
-    for (const Column& column : plan.columns) {
+    for (size_t i = 0; i < plan.columns.size(); ++i) {
+        const Column& column = plan.columns[i];
         try {
-            Stored stored = read_column(column, instance, dict.get());
+            Stored stored = read_column(column, instance, dict.get(), plan.hints[i]);
             if (!stored.value) {
                 if (plan.skip_missing) continue;
                 fail(std::string(column.kind == Kind::Related || column.kind == Kind::Many ||
@@ -339,16 +353,15 @@ void write_row(std::string& out, const Plan& plan, PyObject* instance, CallState
                                      : "the field ") +
                      stored.missing);
             }
-            if (!first) out.push_back(',');
+            write_key(out, column, first);
             first = false;
-            out.append(column.json_key);
             write_column(out, column, stored.value.get(), instance, state);
         } catch (Failure& failure) {
             prefix_key(failure, column.key.get());
             throw;
         }
     }
-    out.push_back('}');
+    out.push('}');
 }
 
 }  // namespace sorvel::serializer

@@ -4,13 +4,11 @@
 
 #include <Python.h>
 
-#include <string>
-
 #include "serializer/call_state.hpp"
 #include "serializer/plan.hpp"
 
 namespace sorvel::serializer {
 
-void write_row(std::string& out, const Plan& plan, PyObject* instance, CallState& state);
+void write_row(TextBuffer& out, const Plan& plan, PyObject* instance, CallState& state);
 
 }  // namespace sorvel::serializer

@@ -5,6 +5,9 @@
 
 #include <Python.h>
 
+#include <array>
+#include <atomic>
+#include <memory>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -58,7 +61,9 @@ struct Plan;
 
 struct Column {
     frame::Ref key;        // interned output key
-    std::string json_key;  // the key as JSON text, with its colon
+    std::string json_key;  // ",\"<key>\":", the key as JSON text between a comma and a colon
+    // The same text, zero-padded, for keys up to its size: copied with one fixed-size move.
+    std::array<char, 32> short_key{};
     Kind kind;
     uint32_t flags;
     frame::Ref source;  // interned attname, cache name or attribute name (null for Call)
@@ -76,6 +81,9 @@ struct Plan {
     frame::Ref fieldfile_type; // django.db.models.fields.files.FieldFile
     frame::Ref uuid_type;      // uuid.UUID
     bool skip_missing = false; // a deferred field or unloaded relation leaves its key out
+    // Per column, where its attname sat in the last instance's __dict__: instances of one model
+    // share their key order, so the next one is usually found there without a hash lookup.
+    std::unique_ptr<std::atomic<Py_ssize_t>[]> hints;
 };
 
 // The Python class _Plan of module sorvel_django (private: not in __all__).

@@ -32,7 +32,10 @@ Column read_column_spec(PyObject* spec) {
     PyObject* const* item = &PyTuple_GET_ITEM(spec, 0);
     Column column;
     column.key = Ref::steal(interned_copy(item[0]));
-    column.json_key = json_key_text(column.key.get());
+    column.json_key.assign(1, ',');
+    column.json_key += json_key_text(column.key.get());
+    if (column.json_key.size() <= column.short_key.size())
+        std::copy(column.json_key.begin(), column.json_key.end(), column.short_key.begin());
     const int64_t kind = frame::as_i64(item[1]);
     if (kind < 0 || kind >= kKindCount) frame::throw_value_error("unknown column kind");
     column.kind = Kind(kind);
@@ -93,6 +96,9 @@ Plan build(PyObject* const* slots) {
         if (!PyType_Check(type)) frame::throw_not_instance(type, "type");
     }
     plan.skip_missing = frame::as_bool(slots[3]);
+    plan.hints = std::make_unique<std::atomic<Py_ssize_t>[]>(plan.columns.size());
+    for (size_t i = 0; i < plan.columns.size(); ++i)
+        plan.hints[i].store(-1, std::memory_order_relaxed);
     return plan;
 }
 
@@ -157,17 +163,17 @@ Ref dump_one(PyObject* self, PyObject* const* slots) {
     }
 }
 
-Ref to_bytes(const std::string& out) {
+Ref to_bytes(const TextBuffer& out) {
     return Ref::steal(frame::must(PyBytes_FromStringAndSize(out.data(), Py_ssize_t(out.size()))));
 }
 
 // Writes rows from `rows` (at most `limit` of them, when limit >= 0), comma-separated, each
 // error naming its row as start + position. Answers the number written.
-Py_ssize_t write_rows(std::string& out, const Plan& plan, PyObject* rows, Py_ssize_t limit,
+Py_ssize_t write_rows(TextBuffer& out, const Plan& plan, PyObject* rows, Py_ssize_t limit,
                       Py_ssize_t start, CallState& state) {
     Py_ssize_t count = 0;
     auto write_one = [&](PyObject* instance) {
-        if (count + start > 0) out.push_back(',');
+        if (count + start > 0) out.push(',');
         try {
             write_row(out, plan, instance, state);
         } catch (Failure& failure) {
@@ -180,7 +186,11 @@ Py_ssize_t write_rows(std::string& out, const Plan& plan, PyObject* rows, Py_ssi
         walk_rows(rows, [&](PyObject* instance, Py_ssize_t) {
             write_one(instance);
             // After the first row, room for all of them at its size.
-            if (count == 1 && sized) out.reserve(out.size() * size_t(Py_SIZE(rows)) * 9 / 8 + 64);
+            if (count == 1 && sized) {
+                const size_t rows_left = size_t(Py_SIZE(rows));
+                if (rows_left < (size_t(1) << 40) / (out.size() + 1))
+                    out.reserve(out.size() * rows_left * 9 / 8 + 64);
+            }
         });
         return count;
     }
@@ -198,11 +208,11 @@ Py_ssize_t write_rows(std::string& out, const Plan& plan, PyObject* rows, Py_ssi
 Ref dump_json(PyObject* self, PyObject* const* slots) {
     const Plan& plan = self_plan(self);
     CallState state{plan, time_zone(slots[1]), {}, 0};
-    std::string out;
+    TextBuffer out;
     out.reserve(4096);
-    out.push_back('[');
+    out.push('[');
     write_rows(out, plan, slots[0], -1, 0, state);
-    out.push_back(']');
+    out.push(']');
     return to_bytes(out);
 }
 
@@ -213,7 +223,7 @@ Ref json_chunk(PyObject* self, PyObject* const* slots) {
     const int64_t start = frame::parameter("start", [&] { return frame::as_i64(slots[2]); });
     if (limit < 1 || start < 0) frame::throw_value_error("limit must be positive, start not negative");
     CallState state{plan, time_zone(slots[3]), {}, 0};
-    std::string out;
+    TextBuffer out;
     out.reserve(4096);
     const Py_ssize_t count =
         write_rows(out, plan, slots[0], Py_ssize_t(limit), Py_ssize_t(start), state);

@@ -20,7 +20,7 @@ using frame::Ref;
 
 namespace {
 
-void append_padded(std::string& out, long value, int width) {
+void append_padded(TextBuffer& out, long value, int width) {
     char digits[24];
     int count = 0;
     do {
@@ -28,9 +28,9 @@ void append_padded(std::string& out, long value, int width) {
         value /= 10;
     } while (value > 0);
     for (int pad = count; pad < width; ++pad)
-        out.push_back('0');
+        out.push('0');
     while (count > 0)
-        out.push_back(digits[--count]);
+        out.push(digits[--count]);
 }
 
 // Fixed-width digits into a local buffer: the forms below are built there and appended once.
@@ -56,14 +56,34 @@ char* put_python_clock(char* p, int hour, int minute, int second, int microsecon
     return p;
 }
 
-void append_python_clock(std::string& out, int hour, int minute, int second, int microsecond) {
+// YYYY-MM-DD of a year 1 to 9999 (all Python's dates have such years).
+char* put_date(char* p, const text::Date& date) {
+    p = put_digits(p, unsigned(date.year), 4);
+    *p++ = '-';
+    p = put_digits(p, date.month, 2);
+    *p++ = '-';
+    return put_digits(p, date.day, 2);
+}
+
+// HH:MM:SS[.fraction], the fraction in the shortest exact unit (milli-, micro- or nanoseconds),
+// as the engine writes times.
+char* put_engine_clock(char* p, int hour, int minute, int second, uint32_t nanosecond) {
+    p = put_python_clock(p, hour, minute, second, 0);
+    if (nanosecond == 0) return p;
+    *p++ = '.';
+    if (nanosecond % 1000000 == 0) return put_digits(p, nanosecond / 1000000, 3);
+    if (nanosecond % 1000 == 0) return put_digits(p, nanosecond / 1000, 6);
+    return put_digits(p, nanosecond, 9);
+}
+
+void append_python_clock(TextBuffer& out, int hour, int minute, int second, int microsecond) {
     char buffer[16];
     out.append(buffer, size_t(put_python_clock(buffer, hour, minute, second, microsecond) - buffer));
 }
 
 // Text a Python method returned, refused unless it is plain printable ASCII: such text needs no
 // escaping in JSON, and every real date, time or UUID form is like that.
-void append_returned_text(std::string& out, PyObject* text, const char* method) {
+void append_returned_text(TextBuffer& out, PyObject* text, const char* method) {
     if (!PyUnicode_Check(text)) fail(std::string(method) + " returned " + type_name(text));
     std::string_view view = frame::as_text(text);
     for (char c : view) {
@@ -74,13 +94,13 @@ void append_returned_text(std::string& out, PyObject* text, const char* method) 
     out.append(view);
 }
 
-void append_call(std::string& out, PyObject* value, const char* method) {
+void append_call(TextBuffer& out, PyObject* value, const char* method) {
     Ref text = Ref::steal(PyObject_CallMethod(value, method, nullptr));
     if (!text) fail_fetched();
     append_returned_text(out, text.get(), method);
 }
 
-void append_isoformat(std::string& out, PyObject* value) {
+void append_isoformat(TextBuffer& out, PyObject* value) {
     if (auto text = engine::exact_isoformat(value)) {
         out.append(*text);
         return;
@@ -116,27 +136,29 @@ text::DateTime utc_of(PyObject* value) {
 }
 
 // Python's isoformat() of a UTC reading, with "Z" as its offset.
-void append_z(std::string& out, const text::DateTime& utc) {
-    text::append_date(out, utc.date);
-    out.push_back('T');
-    append_python_clock(out, utc.time.hour, utc.time.minute, utc.time.second,
-                        int(utc.time.nanosecond / 1000));
-    out.push_back('Z');
+void append_z(TextBuffer& out, const text::DateTime& utc) {
+    char* p = put_date(out.room(32), utc.date);
+    *p++ = 'T';
+    p = put_python_clock(p, utc.time.hour, utc.time.minute, utc.time.second,
+                         int(utc.time.nanosecond / 1000));
+    *p++ = 'Z';
+    out.commit(p);
 }
 
-void replace_utc_suffix(std::string& out, size_t start) {
+void replace_utc_suffix(TextBuffer& out, size_t start) {
     constexpr std::string_view kUtc = "+00:00";
     if (out.size() - start >= kUtc.size() &&
-        std::string_view(out).substr(out.size() - kUtc.size()) == kUtc) {
+        out.view().substr(out.size() - kUtc.size()) == kUtc) {
         out.resize(out.size() - kUtc.size());
-        out.push_back('Z');
+        out.push('Z');
     }
 }
 
-void append_hex_byte(std::string& out, uint8_t byte) {
+char* put_hex_byte(char* p, uint8_t byte) {
     constexpr char kHex[] = "0123456789abcdef";
-    out.push_back(kHex[byte >> 4]);
-    out.push_back(kHex[byte & 15]);
+    p[0] = kHex[byte >> 4];
+    p[1] = kHex[byte & 15];
+    return p + 2;
 }
 
 }  // namespace
@@ -147,7 +169,7 @@ void load_datetime_api() {
     if (PyDateTimeAPI == nullptr) frame::throw_fetched();
 }
 
-void append_date(std::string& out, PyObject* value) {
+void append_date(TextBuffer& out, PyObject* value) {
     if (PyDate_CheckExact(value)) {
         char buffer[10];
         char* p = put_digits(buffer, unsigned(PyDateTime_GET_YEAR(value)), 4);
@@ -162,7 +184,7 @@ void append_date(std::string& out, PyObject* value) {
     append_call(out, value, "isoformat");
 }
 
-void append_time(std::string& out, PyObject* value, uint32_t flags) {
+void append_time(TextBuffer& out, PyObject* value, uint32_t flags) {
     if (!PyTime_Check(value)) fail("expected a time, got " + type_name(value));
     if (PyTime_CheckExact(value) && PyDateTime_TIME_GET_TZINFO(value) == Py_None) {
         const int hour = PyDateTime_TIME_GET_HOUR(value);
@@ -170,8 +192,8 @@ void append_time(std::string& out, PyObject* value, uint32_t flags) {
         const int second = PyDateTime_TIME_GET_SECOND(value);
         const int microsecond = PyDateTime_TIME_GET_MICROSECOND(value);
         if ((flags & (kDateTimeIso | kDateTimeZ)) == 0) {
-            text::append_time(out, text::Time{uint8_t(hour), uint8_t(minute), uint8_t(second),
-                                              uint32_t(microsecond) * 1000u});
+            out.commit(put_engine_clock(out.room(16), hour, minute, second,
+                                        uint32_t(microsecond) * 1000u));
         } else {
             append_python_clock(out, hour, minute, second, microsecond);
         }
@@ -180,7 +202,7 @@ void append_time(std::string& out, PyObject* value, uint32_t flags) {
     append_call(out, value, "isoformat");
 }
 
-void append_datetime(std::string& out, PyObject* value, uint32_t flags, PyObject* tz) {
+void append_datetime(TextBuffer& out, PyObject* value, uint32_t flags, PyObject* tz) {
     if (!PyDateTime_Check(value)) fail("expected a datetime, got " + type_name(value));
     const bool aware = tzinfo_of(value) != Py_None;
     const bool python_form = (flags & (kDateTimeIso | kDateTimeZ)) != 0;
@@ -210,11 +232,16 @@ void append_datetime(std::string& out, PyObject* value, uint32_t flags, PyObject
         } else {
             utc = utc_of(value);
         }
-        text::append_datetime_utc(out, utc);
+        char* p = put_date(out.room(40), utc.date);
+        *p++ = 'T';
+        p = put_engine_clock(p, utc.time.hour, utc.time.minute, utc.time.second,
+                             utc.time.nanosecond);
+        std::memcpy(p, "+00:00", 6);
+        out.commit(p + 6);
     }
 }
 
-void append_duration(std::string& out, PyObject* value, uint32_t flags) {
+void append_duration(TextBuffer& out, PyObject* value, uint32_t flags) {
     if (!PyDelta_Check(value)) fail("expected a timedelta, got " + type_name(value));
     long days = PyDateTime_DELTA_GET_DAYS(value);
     long seconds = PyDateTime_DELTA_GET_SECONDS(value);
@@ -222,7 +249,7 @@ void append_duration(std::string& out, PyObject* value, uint32_t flags) {
     if (flags & kDurationIso) {
         // Django's duration_iso_string: the sign in front, then the magnitude.
         if (days < 0) {
-            out.push_back('-');
+            out.push('-');
             // -(days, seconds, us) normalised, as timedelta * -1 would be.
             int64_t total = -((int64_t(days) * 86400 + seconds) * 1000000 + microseconds);
             microseconds = long(total % 1000000);
@@ -230,33 +257,33 @@ void append_duration(std::string& out, PyObject* value, uint32_t flags) {
             seconds = long(total % 86400);
             days = long(total / 86400);
         }
-        out.push_back('P');
+        out.push('P');
         out.append(std::to_string(days));
         out.append("DT");
         append_padded(out, seconds / 3600, 2);
-        out.push_back('H');
+        out.push('H');
         append_padded(out, seconds / 60 % 60, 2);
-        out.push_back('M');
+        out.push('M');
         append_padded(out, seconds % 60, 2);
         if (microseconds != 0) {
-            out.push_back('.');
+            out.push('.');
             append_padded(out, microseconds, 6);
         }
-        out.push_back('S');
+        out.push('S');
         return;
     }
     // Django's duration_string, which DRF writes: "[D ]HH:MM:SS[.ffffff]".
     if (days != 0) {
         out.append(std::to_string(days));
-        out.push_back(' ');
+        out.push(' ');
     }
     append_padded(out, seconds / 3600, 2);
-    out.push_back(':');
+    out.push(':');
     append_padded(out, seconds / 60 % 60, 2);
-    out.push_back(':');
+    out.push(':');
     append_padded(out, seconds % 60, 2);
     if (microseconds != 0) {
-        out.push_back('.');
+        out.push('.');
         append_padded(out, microseconds, 6);
     }
 }
@@ -279,7 +306,7 @@ double duration_seconds(PyObject* value) {
     return result;
 }
 
-void append_uuid(std::string& out, PyObject* value, uint32_t flags) {
+void append_uuid(TextBuffer& out, PyObject* value, uint32_t flags) {
     std::optional<text::Uuid> uuid = engine::exact_uuid(value);
     if (!uuid) {
         // A subclass of uuid.UUID: its own str() form, read back.
@@ -292,19 +319,28 @@ void append_uuid(std::string& out, PyObject* value, uint32_t flags) {
         if (!uuid) fail("expected a UUID, got " + type_name(value));
     }
     if (flags & kUuidHex) {
+        char* p = out.room(32);
         for (uint8_t byte : uuid->bytes)
-            append_hex_byte(out, byte);
+            p = put_hex_byte(p, byte);
+        out.commit(p);
     } else {
-        text::append_uuid(out, *uuid);
+        char* p = out.room(36);
+        for (int i = 0; i < 16; ++i) {
+            if (i == 4 || i == 6 || i == 8 || i == 10) *p++ = '-';
+            p = put_hex_byte(p, uuid->bytes[size_t(i)]);
+        }
+        out.commit(p);
     }
 }
 
-void append_bytes(std::string& out, PyObject* value) {
+void append_bytes(TextBuffer& out, PyObject* value) {
     if (PyUnicode_Check(value) || !PyObject_CheckBuffer(value))
         fail("expected bytes, got " + type_name(value));
     Py_buffer view;
     if (PyObject_GetBuffer(value, &view, PyBUF_SIMPLE) < 0) fail_fetched();
-    text::append_base64(out, static_cast<const uint8_t*>(view.buf), size_t(view.len));
+    std::string encoded;
+    text::append_base64(encoded, static_cast<const uint8_t*>(view.buf), size_t(view.len));
+    out.append(encoded);
     PyBuffer_Release(&view);
 }
 
@@ -327,7 +363,7 @@ Ref decimal_text(PyObject* value, const Plan& plan) {
     return text;
 }
 
-Ref ascii_str(const std::string& text) {
+Ref ascii_str(std::string_view text) {
     PyObject* str = frame::must(PyUnicode_New(Py_ssize_t(text.size()), 127));
     std::memcpy(PyUnicode_DATA(str), text.data(), text.size());
     return Ref::steal(str);

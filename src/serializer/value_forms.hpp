@@ -10,6 +10,7 @@
 #include <string>
 
 #include "frame/ref.hpp"
+#include "serializer/text_buffer.hpp"
 
 namespace sorvel::serializer {
 
@@ -19,12 +20,12 @@ struct Plan;
 void load_datetime_api();
 
 // Each appends the value's form (without quotes) or fails naming what it expected.
-void append_date(std::string& out, PyObject* value);
-void append_time(std::string& out, PyObject* value, uint32_t flags);
-void append_datetime(std::string& out, PyObject* value, uint32_t flags, PyObject* tz);
-void append_duration(std::string& out, PyObject* value, uint32_t flags);
-void append_uuid(std::string& out, PyObject* value, uint32_t flags);
-void append_bytes(std::string& out, PyObject* value);
+void append_date(TextBuffer& out, PyObject* value);
+void append_time(TextBuffer& out, PyObject* value, uint32_t flags);
+void append_datetime(TextBuffer& out, PyObject* value, uint32_t flags, PyObject* tz);
+void append_duration(TextBuffer& out, PyObject* value, uint32_t flags);
+void append_uuid(TextBuffer& out, PyObject* value, uint32_t flags);
+void append_bytes(TextBuffer& out, PyObject* value);
 
 // The total seconds of a timedelta (the kDurationSeconds form).
 double duration_seconds(PyObject* value);
@@ -34,7 +35,7 @@ double duration_seconds(PyObject* value);
 frame::Ref decimal_text(PyObject* value, const Plan& plan);
 
 // A str made from ASCII text.
-frame::Ref ascii_str(const std::string& text);
+frame::Ref ascii_str(std::string_view text);
 
 enum class Shape {
     None,
