@@ -31,7 +31,6 @@ $(VENV)/.deps-installed: requirements-dev.txt
 # `make test`. bench-full runs every size; bench-instructions counts instructions (valgrind).
 bench: build bench-deps
 	$(PYTHON) bench/run.py
-	$(PYTHON) bench/bench_sorvel.py
 
 bench-full: build bench-deps
 	$(PYTHON) bench/run.py --full

@@ -1,1 +1,0 @@
-"""A Django app for the sorvel benchmarks: one model of ten mixed fields."""
