@@ -185,3 +185,17 @@ def test_declarations_it_cannot_write_are_errors_at_class_creation(declared, met
             (drf.ModelSerializer,),
             {**declared, "Meta": type("Meta", (), {"model": Book, "fields": ["id"], **meta})},
         )
+
+
+def test_nested_inside_a_drf_serializer(books):
+    from django_app.drf_views import GENRE, WRITER
+
+    queryset = Book.objects.select_related("writer").prefetch_related("genres").order_by("id")
+    documents = []
+    for label in ("drf", "sorvel"):
+        declared = {"writer": WRITER[label](), "genres": GENRE[label](many=True)}
+        meta = type("Meta", (), {"model": Book, "fields": ["id", "writer", "genres"]})
+        mixed = type("Mixed", (serializers.ModelSerializer,), {**declared, "Meta": meta})
+        documents.append(rendered(mixed(queryset, many=True).data))
+    assert documents[0] == documents[1]
+    assert b'"genres":[{"id":' in documents[1]
