@@ -2,7 +2,8 @@
 
 `make test` runs this file and checks it with `mypy --strict`: the types below come from the
 installed stubs (the stub packages `_native-stubs` and `sorvel_django-stubs`, and sorvel_core's
-own), and each `assert_type` fails the check if a stub says something else.
+own) and from the annotations of the `sorvel` package (py.typed), and each `assert_type` fails
+the check if they say something else.
 """
 
 from __future__ import annotations
@@ -29,7 +30,10 @@ django.setup()
 
 from django.db import models  # noqa: E402
 
+import sorvel  # noqa: E402
 import sorvel_django  # noqa: E402
+from sorvel import drf  # noqa: E402
+from sorvel.django import ModelSerializer  # noqa: E402
 
 
 class Product(models.Model):  # type: ignore[misc]  # Django is untyped: Model is Any
@@ -79,7 +83,37 @@ def django_integration() -> None:
     assert len(schema) == len(descriptors)
 
 
+class ProductOut(ModelSerializer):
+    class Meta:
+        model = Product
+        fields = ["id", "title", "price"]
+
+
+class ProductSerializer(drf.ModelSerializer):
+    class Meta:
+        model = Product
+        fields = ["id", "title", "price"]
+
+
+def package() -> None:
+    assert_type(sorvel.__version__, str)
+    assert sorvel.Schema is Schema
+    products = [Product(id=i, title=f"P{i}", price=decimal.Decimal(i)) for i in range(3)]
+    rows = ProductOut.dump(products)
+    assert_type(rows, list[dict[str, Any]])
+    assert_type(ProductOut.dump_one(products[0]), dict[str, Any])
+    document = ProductOut.dump_json(products)
+    assert_type(document, bytes)
+    assert b"".join(ProductOut.stream_json(products, chunk_size=2)) == document
+    assert rows[1] == {"id": 1, "title": "P1", "price": "1"}
+    assert ProductSerializer(products, many=True).data == rows
+    result = ProductOut.validate({"title": "", "price": "x"})
+    assert_type(result.is_valid, bool)
+    assert set(result.errors) == {"title", "price"}
+
+
 if __name__ == "__main__":
     engine()
     django_integration()
+    package()
     print("typed usage: all modules ran")
