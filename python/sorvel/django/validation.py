@@ -470,9 +470,6 @@ class ValidationResult:
             rendered = self._rendered[language] = _render(self.plan, self._records)
         return rendered
 
-    def __bool__(self) -> bool:
-        return self.is_valid
-
     def __repr__(self) -> str:
         state = "valid" if self.is_valid else f"{len(self._records)} errors"
         return f"<ValidationResult {state}>"
