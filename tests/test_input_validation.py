@@ -376,3 +376,36 @@ def test_uuid_texts_are_read_as_uuid_reads_them():
             cleaned = next(valid)["ref"]
             assert cleaned == expected and type(cleaned) is uuid.UUID
             assert str(cleaned) == str(expected) and cleaned.is_safe == expected.is_safe
+
+
+def test_a_query_dict_is_read_through_its_own_lookup():
+    from django.http import QueryDict
+
+    form = QueryDict("name=Ada&count=1&count=41&price=1.50&slug=ada&positive=2")
+    result = PLAN.validate(form)
+    assert result.is_valid, result.errors
+    assert result.data["count"] == 41  # QueryDict gives the last value, not the list
+
+
+def test_a_validator_that_changes_the_rows_cannot_upset_the_walk():
+    rows = []
+
+    def meddle(value):
+        rows.clear()  # the kernel reads the list by index and stops at its new end
+
+    class Meddling(models.Model):
+        word = models.CharField(max_length=5, validators=[meddle])
+
+        class Meta:
+            app_label = "django_app"
+
+    rows.extend([{"word": "a"}, {"word": "b"}, {"word": "c"}])
+    result = compile_input_plan(Meddling).validate_many(rows)
+    assert result.is_valid and result.data == [{"word": "a"}]
+
+
+def test_django_exceptions_that_escape_full_clean_are_reported_as_invalid():
+    result = PLAN.validate({**BASE, "day": 5, "ratio": 10**400})
+    assert result.error_codes == {"day": ["invalid"], "ratio": ["invalid"]}
+    with pytest.raises(TypeError):
+        django_errors({**BASE, "day": 5})

@@ -575,15 +575,19 @@ void Cleaner::clean_row(Py_ssize_t index, PyObject* row) {
     atomic_ = true;
     stored_.assign(plan_.fields.size(), 0);
     Ref out = checked(PyDict_Copy(plan_.template_row.get()));
-    const bool mapping = PyDict_Check(row);
+    // A dict is read by key (a subclass, such as Django's QueryDict, through its own
+    // __getitem__); anything else is an instance, read by attribute.
+    const bool exact_dict = PyDict_CheckExact(row);
+    const bool mapping = exact_dict || PyDict_Check(row);
     for (size_t i = 0; i < plan_.fields.size(); ++i) {
         const FieldPlan& field = plan_.fields[i];
         PyObject* found = nullptr;
-        if (mapping) {
+        if (exact_dict) {
             if (PyDict_GetItemRef(row, field.key.get(), &found) < 0) frame::throw_fetched();
         } else {
-            // An instance: its attributes, a failing lookup counting as an absent value.
-            found = PyObject_GetAttr(row, field.attname.get());
+            // A failing lookup (KeyError, AttributeError) counts as an absent value.
+            found = mapping ? PyObject_GetItem(row, field.key.get())
+                            : PyObject_GetAttr(row, field.attname.get());
             if (found == nullptr) frame::discard_error();
         }
         Ref raw = Ref::steal(found);
