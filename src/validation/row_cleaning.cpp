@@ -125,6 +125,16 @@ std::optional<std::string_view> ascii_of(PyObject* value) {
                             size_t(PyUnicode_GET_LENGTH(value)));
 }
 
+// Whether ASCII text holds only what int(text) can accept: digits, signs, underscores and
+// whitespace (str.isspace). Anything else is surely a ValueError.
+bool may_be_int(std::string_view text) {
+    for (char c : text) {
+        bool space = c == ' ' || (c >= '\t' && c <= '\r') || (c >= '\x1c' && c <= '\x1f');
+        if (!(space || (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '_')) return false;
+    }
+    return !text.empty();
+}
+
 Ref params(std::initializer_list<std::pair<const char*, PyObject*>> items) {
     Ref dict = frame::new_dict();
     for (auto [name, value] : items)
@@ -247,6 +257,12 @@ Ref Cleaner::convert(size_t index, const FieldPlan& field, PyObject* raw) {
         case Kind::integer:
             if (raw == Py_None || PyLong_CheckExact(raw)) return Ref::borrow(raw);
             if (PyUnicode_CheckExact(raw)) {
+                // ASCII text with a character int() never takes is refused without building
+                // the ValueError that int() would raise.
+                if (auto ascii = ascii_of(raw); ascii && !may_be_int(*ascii)) {
+                    add_invalid(index, raw);
+                    return {};
+                }
                 // int(text) is PyLong_FromUnicodeObject; only its ValueError is the field's.
                 if (Ref number = Ref::steal(PyLong_FromUnicodeObject(raw, 10))) return number;
                 if (!PyErr_ExceptionMatches(PyExc_ValueError)) frame::throw_fetched();
