@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # `make demo`: migrates and seeds the demo's SQLite database, checks that every endpoint serves
-# the same data, starts gunicorn on loopback, measures every endpoint over HTTP and leaves the
-# server running. Everything it writes goes to build/demo (ignored by git).
+# the same data, starts gunicorn on loopback, measures every endpoint over HTTP, shows where a
+# request's time goes, and leaves the server running. Everything it writes goes to build/demo (ignored by git).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 python=$(realpath -s "${PYTHON:-$root/.venv/bin/python}")  # absolute: manage() runs in demo/
@@ -55,6 +55,9 @@ fi
 echo
 echo "Each endpoint: $limit rows per response, sequential GETs over HTTP on loopback"
 "$python" "$root/demo/measure.py" "$address" --limit "$limit" --json "$state/results.json"
+echo
+echo "Where the time goes, in one process (best of 15 runs each):"
+manage breakdown --limit "$limit"
 echo
 echo "The demo server is running (gunicorn, pid $(cat "$state/gunicorn.pid")): open $address/"
 echo "Stop it with: make demo-stop"

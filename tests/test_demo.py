@@ -46,6 +46,9 @@ def test_every_endpoint_serves_the_same_rows(tmp_path):
         "django",
     }
     assert all(line.endswith("100 rows, same data") for line in result.stdout.splitlines())
+    result = manage(database, "breakdown", "--limit", "20", "--rounds", "1")
+    assert result.returncode == 0, result.stdout + result.stderr
+    assert "sorvel ArticleOut.dump_json" in result.stdout
 
 
 @pytest.fixture(scope="module")
