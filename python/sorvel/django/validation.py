@@ -24,6 +24,7 @@ from django.core.exceptions import FieldDoesNotExist, ValidationError
 from django.db import models
 from django.db.models.expressions import DatabaseDefault
 from django.db.models.fields import AutoFieldMixin
+from django.utils.functional import Promise
 from django.utils.translation import get_language
 from django.utils.translation import gettext_lazy
 
@@ -180,7 +181,7 @@ class _Messages:
     def __init__(self, field: Any) -> None:
         self.field = field
         self.table: dict[str, tuple[str, Any, dict[str, Any] | None]] = {}
-        self.texts: dict[tuple[str | None, str], str] = {}  # param-less texts per language
+        self.texts: dict[Any, str] = {}  # translated template texts, per language
         for code in ("invalid", "null", "blank", "invalid_choice"):
             if code in field.error_messages:
                 self.table[code] = (code, field.error_messages[code], None)
@@ -478,34 +479,54 @@ class ValidationResult:
 def _plain_params(params: dict[str, Any] | None) -> dict[str, Any]:
     if not params:
         return {}
-    return {name: str(value) if isinstance(value, _LAZY) else value for name, value in params.items()}
+    return {name: str(value) if isinstance(value, Promise) else value for name, value in params.items()}
 
 
-_LAZY = type(gettext_lazy("x"))
+_PLAIN_LAZY = type(gettext_lazy("x"))
+
+
+def _format(template: Any, params: dict[str, Any] | None, texts: dict[Any, str], ident: Any,
+            language: str | None) -> str:
+    """Django's rendering of a message (``message % params``), with the translated template
+    text cached per language: resolving a lazy message through the catalogue costs far more
+    than formatting it."""
+    number_of = getattr(template, "_get_number_value", None)
+    translate = getattr(template, "_translate", None)
+    if type(template) is not _PLAIN_LAZY and (number_of is None or translate is None):
+        return str(template % params) if params else str(template)  # no text to cache
+    if number_of is not None and translate is not None:
+        # ngettext_lazy with a named number: the text depends on that param's value.
+        number = number_of(params) if params else None
+        cache_key = (language, ident, number)
+        text = texts.get(cache_key)
+        if text is None:
+            text = texts[cache_key] = str(translate(number))
+        try:
+            return text % params if params else text
+        except TypeError:  # a text without the placeholder, as Django allows
+            return text
+    cache_key = (language, ident, None)
+    text = texts.get(cache_key)
+    if text is None:
+        text = texts[cache_key] = str(template)
+    return text % params if params else text
 
 
 def _render(plan: InputPlan, records: list[Any]) -> list[Any]:
     language = get_language()
     details = []
+    local: dict[Any, str] = {}  # Django's own errors: their messages live as long as the records
     for row, position, key, params in records:
         field = plan.fields[position]
         if isinstance(key, str):
-            code, template, extra = plan._messages[position].table[key]
+            messages = plan._messages[position]
+            code, template, extra = messages.table[key]
             if extra:
                 params = {**extra, **(params or {})}
-            if params:
-                message = str(template % params)
-            else:
-                texts = plan._messages[position].texts
-                message = texts.get((language, key))
-                if message is None:
-                    message = texts[(language, key)] = str(template)
+            message = _format(template, params, messages.texts, key, language)
         else:
             code, params = key.code, key.params
-            message = key.message
-            if params:
-                message = message % params
-            message = str(message)
+            message = _format(key.message, params, local, id(key.message), language)
         details.append(
             (row, field.name, {"message": message, "code": code, "params": _plain_params(params)})
         )
