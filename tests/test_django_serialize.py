@@ -607,3 +607,20 @@ def test_panic_raised_by_a_property_is_resumed(function, panic_exception, capfd)
     assert "--- Sorvel is resuming a panic after fetching a PanicException from Python. ---" in (
         capfd.readouterr().err
     )
+
+
+class ReindexedRow(tuple):
+    """A row whose own indexing reverses it: the serializer must index it as Python does."""
+
+    def __getitem__(self, index):
+        return tuple.__getitem__(self, len(self) - 1 - index)
+
+
+def test_values_list_rows_are_indexed_as_python_indexes_them():
+    store_several()
+    names = DRAFT.field_names_list
+    rows = list(Draft.objects.order_by("pk").values_list(*names))
+    expected = sorvel_django.serialize_values_list(rows, DRAFT)
+    assert sorvel_django.serialize_values_list([list(row) for row in rows], DRAFT) == expected
+    reversed_rows = [ReindexedRow(reversed(row)) for row in rows]
+    assert sorvel_django.serialize_values_list(reversed_rows, DRAFT) == expected

@@ -8,8 +8,8 @@
 #include "django/field_type.hpp"
 #include "engine/field_keys.hpp"
 #include "engine/record_output.hpp"
+#include "engine/record_shape.hpp"
 #include "engine/schema.hpp"
-#include "frame/attribute_reader.hpp"
 #include "frame/ref.hpp"
 
 namespace sorvel::django {
@@ -17,14 +17,16 @@ namespace sorvel::django {
 class RecordWriter {
   public:
     explicit RecordWriter(const engine::CompiledSchema& core)
-        : keys_(core.descriptors), output_(core, keys_), attributes_(keys_.all()) {}
+        : shape_(engine::record_shape(core)), keys_(core.descriptors, shape_.keys), output_(core) {}
     RecordWriter(const RecordWriter&) = delete;
     RecordWriter& operator=(const RecordWriter&) = delete;
 
     // The Python str of field `i`'s name, for lookups and output alike.
     PyObject* key(size_t i) { return keys_.key(i); }
     // getattr(instance, <field i's name>), exactly as PyObject_GetAttr answers it.
-    frame::Ref attribute(PyObject* instance, size_t i) { return attributes_.read(instance, i); }
+    frame::Ref attribute(PyObject* instance, size_t i) {
+        return shape_.attributes.read(instance, i);
+    }
 
     // Starts a record; each field is then given once, in declaration order.
     void begin() { output_.begin(); }
@@ -39,9 +41,9 @@ class RecordWriter {
     frame::Ref finish();
 
   private:
+    engine::RecordShape& shape_;
     engine::FieldKeys keys_;
     engine::RecordOutput output_;
-    frame::AttributeReader attributes_;
 };
 
 }  // namespace sorvel::django

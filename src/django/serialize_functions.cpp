@@ -29,6 +29,14 @@ Ref serialize_one_instance(PyObject* instance, std::span<const DjangoFieldDescri
     return writer.finish();
 }
 
+// row[i] of a tuple whose indexing is the tuple's own; null (with IndexError pending) past its
+// end, as row[i] would raise.
+Ref tuple_cell(PyObject* row, size_t i) {
+    if (Py_ssize_t(i) < PyTuple_GET_SIZE(row)) return Ref::borrow(PyTuple_GET_ITEM(row, i));
+    PyErr_SetString(PyExc_IndexError, "tuple index out of range");
+    return Ref();
+}
+
 // A new list of visit(item) for the items of `list`, walked as Python code may shrink it.
 template <class Visit>
 Ref map_list(PyObject* list, Visit&& visit) {
@@ -63,9 +71,15 @@ Ref serialize_values_list(PyObject*, PyObject* const* slots) {
     for (size_t i = 0; i < descriptors.size(); ++i)
         indices.push_back(frame::new_size(Py_ssize_t(i)));
     return map_list(rows, [&](PyObject* row) {
+        // Rows of values_list() are tuples (named rows are tuple subclasses); while indexing
+        // is the tuple's own, a cell is read without making an index object.
+        const bool tuple_indexing =
+            PyTuple_Check(row) && Py_TYPE(row)->tp_as_mapping != nullptr &&
+            Py_TYPE(row)->tp_as_mapping->mp_subscript == PyTuple_Type.tp_as_mapping->mp_subscript;
         writer.begin();
         for (size_t i = 0; i < descriptors.size(); ++i) {
-            Ref cell = Ref::steal(PyObject_GetItem(row, indices[i].get()));
+            Ref cell = tuple_indexing ? tuple_cell(row, i)
+                                      : Ref::steal(PyObject_GetItem(row, indices[i].get()));
             if (!cell) frame::discard_error();  // a short row: the cell is missing
             if (!cell || cell.get() == Py_None) {
                 writer.put_missing(i, descriptors[i]);

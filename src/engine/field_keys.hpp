@@ -16,6 +16,9 @@ class FieldKeys {
   public:
     explicit FieldKeys(std::span<const FieldDescriptor> descriptors)
         : descriptors_(descriptors), keys_(descriptors.size()) {}
+    // Keys made before (a schema's record shape), one per descriptor.
+    FieldKeys(std::span<const FieldDescriptor> descriptors, const std::vector<frame::Ref>& keys)
+        : descriptors_(descriptors), keys_(keys) {}
 
     PyObject* key(size_t position) {
         frame::Ref& key = keys_[position];
@@ -28,15 +31,6 @@ class FieldKeys {
             key = frame::Ref::steal(text);
         }
         return key.get();
-    }
-
-    // Every key, in declaration order (borrowed; they live as long as this object).
-    std::vector<PyObject*> all() {
-        std::vector<PyObject*> keys;
-        keys.reserve(keys_.size());
-        for (size_t i = 0; i < keys_.size(); ++i)
-            keys.push_back(key(i));
-        return keys;
     }
 
   private:

@@ -7,28 +7,13 @@ namespace sorvel::engine {
 
 using frame::Ref;
 
-namespace {
-
-std::vector<PyObject*> keys_in_order(const CompiledSchema& schema, FieldKeys& keys) {
-    std::vector<PyObject*> ordered;
-    ordered.reserve(schema.order.size());
-    for (uint32_t position : schema.order)
-        ordered.push_back(keys.key(position));
-    return ordered;
-}
-
-}  // namespace
-
-RecordOutput::RecordOutput(const CompiledSchema& schema, FieldKeys& keys, bool direct)
+RecordOutput::RecordOutput(const CompiledSchema& schema, bool direct)
     : schema_(schema),
-      keys_(keys),
+      shape_(record_shape(schema)),
       direct_(direct),
+      forms_(shape_.forms),
       outputs_(schema.descriptors.size()),
-      dicts_(keys_in_order(schema, keys)),
       in_order_(schema.order.size()) {
-    forms_.reserve(schema.descriptors.size());
-    for (const FieldDescriptor& descriptor : schema.descriptors)
-        forms_.push_back(output_form(descriptor.kind));
     generic_.reserve(schema.descriptors.size());
 }
 
@@ -52,7 +37,7 @@ std::optional<EngineError> RecordOutput::serialize_generic() {
 Ref RecordOutput::build_dict() {
     for (size_t i = 0; i < in_order_.size(); ++i)
         in_order_[i] = outputs_[schema_.order[i]].get();
-    return dicts_.make(in_order_);
+    return shape_.dicts.make(in_order_);
 }
 
 }  // namespace sorvel::engine

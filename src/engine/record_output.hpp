@@ -15,20 +15,19 @@
 
 #include "engine/direct_output.hpp"
 #include "engine/engine_error.hpp"
-#include "engine/field_keys.hpp"
 #include "engine/field_value.hpp"
+#include "engine/record_shape.hpp"
 #include "engine/schema.hpp"
-#include "frame/dict_template.hpp"
 #include "frame/ref.hpp"
 
 namespace sorvel::engine {
 
 class RecordOutput {
   public:
-    // The schema and the keys outlive the RecordOutput; one RecordOutput serves every record of
-    // a call, so its storage is allocated once. With `direct` false every value takes the
-    // generic road (the differential tests compare both roads).
-    RecordOutput(const CompiledSchema& schema, FieldKeys& keys, bool direct = true);
+    // The schema outlives the RecordOutput; one RecordOutput serves every record of a call, so
+    // its storage is allocated once. With `direct` false every value takes the generic road
+    // (the differential tests compare both roads).
+    explicit RecordOutput(const CompiledSchema& schema, bool direct = true);
     RecordOutput(const RecordOutput&) = delete;
     RecordOutput& operator=(const RecordOutput&) = delete;
 
@@ -70,12 +69,11 @@ class RecordOutput {
     frame::Ref build_dict();
 
     const CompiledSchema& schema_;
-    FieldKeys& keys_;
+    RecordShape& shape_;
     bool direct_;
-    std::vector<OutputForm> forms_;
+    const std::vector<OutputForm>& forms_;
     std::vector<frame::Ref> outputs_;
     std::vector<std::pair<uint32_t, FieldValue>> generic_;
-    frame::DictTemplate dicts_;        // keys in output order
     std::vector<PyObject*> in_order_;  // the record's outputs in output order, borrowed
 };
 

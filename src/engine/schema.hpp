@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -14,6 +15,8 @@ namespace sorvel::engine {
 // sharing a name only the last is kept: its value replaces the earlier ones.
 std::vector<uint32_t> output_order(std::span<const FieldDescriptor> descriptors);
 
+struct RecordShape;
+
 struct CompiledSchema {
     explicit CompiledSchema(std::vector<FieldDescriptor> fields);
 
@@ -21,6 +24,8 @@ struct CompiledSchema {
     // Positions of the kinds whose output form differs from the value read, ascending.
     std::vector<uint32_t> convert_indices;
     std::vector<uint32_t> order;
+    // The Python objects serializing needs, made on first use (record_shape.hpp).
+    mutable std::shared_ptr<RecordShape> shape;
 };
 
 }  // namespace sorvel::engine

@@ -23,7 +23,7 @@ Ref RecordSerializer::serialize(PyObject* record) {
             if (PyDict_GetItemRef(record, keys.key(i), &found) < 0) frame::throw_fetched();
             value = Ref::steal(found);
         } else {
-            value = attributes.read(record, i);
+            value = shape.attributes.read(record, i);
             if (!value) frame::discard_error();  // a failing lookup counts as a missing field
         }
         if (!value || value.get() == Py_None) {

@@ -6,8 +6,8 @@
 
 #include "engine/field_keys.hpp"
 #include "engine/record_output.hpp"
+#include "engine/record_shape.hpp"
 #include "engine/schema.hpp"
-#include "frame/attribute_reader.hpp"
 #include "frame/ref.hpp"
 
 namespace sorvel::native {
@@ -16,7 +16,10 @@ namespace sorvel::native {
 // attribute reads of object records.
 struct RecordSerializer {
     explicit RecordSerializer(const engine::CompiledSchema& schema)
-        : schema(schema), keys(schema.descriptors), output(schema, keys), attributes(keys.all()) {}
+        : schema(schema),
+          shape(engine::record_shape(schema)),
+          keys(schema.descriptors, shape.keys),
+          output(schema) {}
     RecordSerializer(const RecordSerializer&) = delete;
     RecordSerializer& operator=(const RecordSerializer&) = delete;
 
@@ -24,9 +27,9 @@ struct RecordSerializer {
     frame::Ref serialize(PyObject* record);
 
     const engine::CompiledSchema& schema;
+    engine::RecordShape& shape;
     engine::FieldKeys keys;
     engine::RecordOutput output;
-    frame::AttributeReader attributes;
 };
 
 }  // namespace sorvel::native

@@ -98,7 +98,7 @@ Ref record(PyObject*, PyObject* const* slots) {
     });
     const engine::CompiledSchema schema(std::move(descriptors));
     engine::FieldKeys keys(schema.descriptors);
-    engine::RecordOutput output(schema, keys, frame::as_bool(slots[2]));
+    engine::RecordOutput output(schema, frame::as_bool(slots[2]));
     output.begin();
     for (size_t i = 0; i < schema.descriptors.size(); ++i) {
         const auto& descriptor = schema.descriptors[i];
