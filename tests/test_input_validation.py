@@ -409,3 +409,18 @@ def test_django_exceptions_that_escape_full_clean_are_reported_as_invalid():
     assert result.error_codes == {"day": ["invalid"], "ratio": ["invalid"]}
     with pytest.raises(TypeError):
         django_errors({**BASE, "day": 5})
+
+
+def test_a_default_that_cannot_run_at_compile_time_is_left_to_the_model():
+    def needs_a_request():
+        raise RuntimeError("no request")
+
+    class Later(models.Model):
+        owner = models.CharField(max_length=5, default=needs_a_request)
+
+        class Meta:
+            app_label = "django_app"
+
+    plan = compile_input_plan(Later)
+    assert plan.validate({}).is_valid
+    assert plan.validate({"owner": "toolong"}).error_codes == {"owner": ["max_length"]}

@@ -165,8 +165,12 @@ def _missing_outcome(field: Any) -> list[Any] | None:
     """What an absent key gives: None when nothing is reported, else the errors."""
     if field.has_default():
         # A callable default (dict, uuid4, now) is called once here: its kind of value, and
-        # so the outcome, is the same on every call.
-        raw = field.get_default()
+        # so the outcome, is the same on every call. One that cannot run now (it needs a
+        # request, say) is left to the model.
+        try:
+            raw = field.get_default()
+        except Exception:  # noqa: BLE001
+            return None
     elif field.has_db_default():
         return None
     else:
