@@ -56,7 +56,7 @@ def datetimes(rng):
 def values_by_field(rng):
     return {
         "title": ["", "plain", 'q"uote\\ \n\t\x00\x1f é 😀', StrSubclass("sub"), 5, None],
-        "price": [decimal.Decimal(t) for t in ("0", "-0.05", "12.50", "1E+2", "0E-8",
+        "price": [decimal.Decimal(t) for t in ("0", "-0", "-0.00", "0.000", "-0.05", "12.50", "1E+2", "0E-8",
                                                "5.0E-7", "123456789012345678901234567890.1",
                                                "NaN", "Infinity")]
         + [DecimalSubclass("3.10"), 1.5, None],

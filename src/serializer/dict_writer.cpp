@@ -1,10 +1,13 @@
 #include "serializer/dict_writer.hpp"
 
 #include <cmath>
+#include <span>
+#include <vector>
 
 #include "frame/convert.hpp"
 #include "serializer/failure.hpp"
 #include "serializer/instance_storage.hpp"
+#include "engine/standard_types.hpp"
 #include "serializer/value_forms.hpp"
 
 namespace sorvel::serializer {
@@ -38,8 +41,9 @@ Ref finite_float(double value) {
 }
 
 Ref decimal_python(PyObject* value, uint32_t flags, CallState& state) {
-    Ref text = decimal_text(value, state.plan);
-    if (!(flags & kDecimalNumber)) return text;
+    if (!(flags & kDecimalNumber))
+        return text_form(state, [&](TextBuffer& out) { append_decimal(out, value, state.plan); });
+    if (!engine::exact_decimal(value)) decimal_text(value, state.plan);  // refuses NaN, non-Decimals
     Ref number = Ref::steal(PyNumber_Float(value));
     if (!number) fail_fetched();
     return number;
@@ -267,17 +271,54 @@ Ref column_python(const Column& column, PyObject* value, PyObject* instance, Cal
     }
 }
 
+// The values of a row before its dict exists: held here, on the stack for the usual sizes.
+class RowValues {
+  public:
+    explicit RowValues(size_t size) {
+        if (size > kInline) {
+            heap_.resize(size);
+            heap_raw_.resize(size);
+        }
+        values_ = size > kInline ? heap_.data() : inline_;
+        raw_ = size > kInline ? heap_raw_.data() : inline_raw_;
+    }
+    void set(size_t i, Ref value) {
+        raw_[i] = value.get();
+        values_[i] = std::move(value);
+    }
+    std::span<PyObject* const> raw(size_t size) const { return {raw_, size}; }
+
+  private:
+    static constexpr size_t kInline = 24;
+    Ref inline_[kInline];
+    PyObject* inline_raw_[kInline];
+    std::vector<Ref> heap_;
+    std::vector<PyObject*> heap_raw_;
+    Ref* values_;
+    PyObject** raw_;
+};
+
 }  // namespace
 
 Ref row_dict(const Plan& plan, PyObject* instance, CallState& state) {
     Ref dict = instance_dict(instance, plan);
-    Ref row = Ref::steal(frame::must(_PyDict_NewPresized(Py_ssize_t(plan.columns.size()))));
-    for (size_t i = 0; i < plan.columns.size(); ++i) {
+    const size_t size = plan.columns.size();
+    RowValues values(size);
+    Ref row;  // made only once a column is missing: the others go through the template
+    for (size_t i = 0; i < size; ++i) {
         const Column& column = plan.columns[i];
         try {
             Stored stored = read_column(column, instance, dict.get(), plan.hints[i]);
             if (!stored.value) {
-                if (plan.skip_missing) continue;
+                if (plan.skip_missing) {
+                    if (!row) {
+                        row = Ref::steal(frame::must(_PyDict_NewPresized(Py_ssize_t(size))));
+                        for (size_t j = 0; j < i; ++j)
+                            frame::dict_set(row.get(), plan.columns[j].key.get(),
+                                            values.raw(size)[j]);
+                    }
+                    continue;
+                }
                 fail(std::string(column.kind == Kind::Related || column.kind == Kind::Many ||
                                          column.kind == Kind::Pks
                                      ? "the relation "
@@ -285,13 +326,18 @@ Ref row_dict(const Plan& plan, PyObject* instance, CallState& state) {
                      stored.missing);
             }
             Ref value = column_python(column, stored.value.get(), instance, state);
-            frame::dict_set(row.get(), column.key.get(), value.get());
+            if (row) {
+                frame::dict_set(row.get(), column.key.get(), value.get());
+            } else {
+                values.set(i, std::move(value));
+            }
         } catch (Failure& failure) {
             prefix_key(failure, column.key.get());
             throw;
         }
     }
-    return row;
+    if (row) return row;
+    return plan.dicts->make(values.raw(size));
 }
 
 }  // namespace sorvel::serializer

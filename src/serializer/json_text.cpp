@@ -127,8 +127,10 @@ void append_json_float(TextBuffer& out, double value) {
     auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
     const size_t size = size_t(end - digits);
     out.append(digits, size);
-    if (std::memchr(digits, '.', size) == nullptr && std::memchr(digits, 'e', size) == nullptr)
-        out.append(".0");
+    bool integral = true;
+    for (size_t i = 0; i < size; ++i)
+        integral &= digits[i] != '.' && digits[i] != 'e';
+    if (integral) out.append(".0", 2);
 }
 
 std::string json_key_text(PyObject* key) {

@@ -20,14 +20,13 @@ void quoted(TextBuffer& out, Append&& append) {
 }
 
 void write_decimal(TextBuffer& out, PyObject* value, uint32_t flags, CallState& state) {
-    Ref text = decimal_text(value, state.plan);
     if (flags & kDecimalNumber) {
         // Its exact digits, read back as the same float that dump() gives.
-        const std::string_view digits = frame::as_text(text.get());
-        out.append(digits);
-        if (digits.find('.') == std::string_view::npos) out.append(".0");
+        const size_t start = out.size();
+        append_decimal(out, value, state.plan);
+        if (out.view().substr(start).find('.') == std::string_view::npos) out.append(".0", 2);
     } else {
-        quoted(out, [&](TextBuffer& o) { o.append(frame::as_text(text.get())); });
+        quoted(out, [&](TextBuffer& o) { append_decimal(o, value, state.plan); });
     }
 }
 

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "frame/dict_template.hpp"
 #include "frame/ref.hpp"
 
 namespace sorvel::serializer {
@@ -84,6 +85,8 @@ struct Plan {
     // Per column, where its attname sat in the last instance's __dict__: instances of one model
     // share their key order, so the next one is usually found there without a hash lookup.
     std::unique_ptr<std::atomic<Py_ssize_t>[]> hints;
+    // New row dicts with the columns' keys in order, copied from one template dict.
+    std::unique_ptr<frame::DictTemplate> dicts;
 };
 
 // The Python class _Plan of module sorvel_django (private: not in __all__).

@@ -99,6 +99,14 @@ Plan build(PyObject* const* slots) {
     plan.hints = std::make_unique<std::atomic<Py_ssize_t>[]>(plan.columns.size());
     for (size_t i = 0; i < plan.columns.size(); ++i)
         plan.hints[i].store(-1, std::memory_order_relaxed);
+    std::vector<PyObject*> keys;
+    for (const Column& column : plan.columns) {
+        for (PyObject* seen : keys) {
+            if (seen == column.key.get()) frame::throw_value_error("two columns have one key");
+        }
+        keys.push_back(column.key.get());
+    }
+    plan.dicts = std::make_unique<frame::DictTemplate>(keys);
     return plan;
 }
 

@@ -6,12 +6,14 @@
 #include <string_view>
 
 #include "engine/exact_values.hpp"
+#include "engine/standard_types.hpp"
 #include "frame/convert.hpp"
 #include "frame/fault.hpp"
 #include "serializer/failure.hpp"
 #include "serializer/plan.hpp"
 #include "text/base64.hpp"
 #include "text/datetime.hpp"
+#include "text/text_forms.hpp"
 #include "text/uuid.hpp"
 
 namespace sorvel::serializer {
@@ -307,7 +309,7 @@ double duration_seconds(PyObject* value) {
 }
 
 void append_uuid(TextBuffer& out, PyObject* value, uint32_t flags) {
-    std::optional<text::Uuid> uuid = engine::exact_uuid(value);
+    std::optional<text::Uuid> uuid = engine::exact_uuid_fast(value);
     if (!uuid) {
         // A subclass of uuid.UUID: its own str() form, read back.
         Ref text = Ref::steal(PyObject_Str(value));
@@ -338,9 +340,10 @@ void append_bytes(TextBuffer& out, PyObject* value) {
         fail("expected bytes, got " + type_name(value));
     Py_buffer view;
     if (PyObject_GetBuffer(value, &view, PyBUF_SIMPLE) < 0) fail_fetched();
-    std::string encoded;
-    text::append_base64(encoded, static_cast<const uint8_t*>(view.buf), size_t(view.len));
-    out.append(encoded);
+    const size_t size = size_t(view.len);
+    char* end = text::write_base64(out.room(text::base64_length(size)),
+                                   static_cast<const uint8_t*>(view.buf), size);
+    out.commit(end);
     PyBuffer_Release(&view);
 }
 
@@ -361,6 +364,15 @@ Ref decimal_text(PyObject* value, const Plan& plan) {
         if (!text) fail_fetched();
     }
     return text;
+}
+
+void append_decimal(TextBuffer& out, PyObject* value, const Plan& plan) {
+    if (auto exact = engine::exact_decimal(value)) {
+        out.commit(text::write_decimal(out.room(text::kMaxTextForm), *exact));
+        return;
+    }
+    Ref text = decimal_text(value, plan);
+    out.append(frame::as_text(text.get()));
 }
 
 Ref ascii_str(std::string_view text) {

@@ -34,6 +34,9 @@ double duration_seconds(PyObject* value);
 // uses an exponent); NaN and infinities fail.
 frame::Ref decimal_text(PyObject* value, const Plan& plan);
 
+// The same text appended to `out`.
+void append_decimal(TextBuffer& out, PyObject* value, const Plan& plan);
+
 // A str made from ASCII text.
 frame::Ref ascii_str(std::string_view text);
 
