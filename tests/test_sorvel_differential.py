@@ -176,3 +176,44 @@ def test_native_equals_reference_for_computed_values_and_relations():
             if expected[0] == "ok":
                 assert strict_equal(native[1], expected[1]), (sample, native)
                 assert strict_equal(json.loads(serializer.dump_json([book])), expected[1])
+
+
+def test_instances_whose_dicts_differ_in_layout_read_the_same():
+    # Values are found at the position the previous instance had them; instances built in other
+    # orders, with extra attributes or re-added keys must still be read by key.
+    class Out(ModelSerializer):
+        class Meta:
+            model = Book
+            fields = ["title", "price", "weight", "in_print"]
+
+    plain = Book(title="a", price=decimal.Decimal("1.10"), weight=1.5, in_print=False)
+    reordered = Book(title="b", price=decimal.Decimal("2.20"), weight=2.5, in_print=True)
+    for key in ("title", "price"):  # moved to the end of the dict
+        reordered.__dict__[key] = reordered.__dict__.pop(key)
+    extra = Book(title="c", price=decimal.Decimal("3.30"), weight=3.5)
+    extra.__dict__ = {"zzz": 1, **{k: v for k, v in reversed(list(extra.__dict__.items()))}}
+    rows = [plain, reordered, extra, plain, extra, reordered]
+    expected = reference_dump(Out, rows)
+    for _ in range(2):
+        assert Out.dump(rows) == expected
+        assert json.loads(Out.dump_json(rows)) == expected
+
+
+def test_row_dicts_are_independent_and_tracked_like_built_dicts():
+    import gc
+
+    class Out(ModelSerializer):
+        value = Computed(lambda book: book.sample)
+
+        class Meta:
+            model = Book
+            fields = ["title", "value"]
+
+    first, second = Book(title="a"), Book(title="b")
+    first.sample, second.sample = 1, {"nested": [1]}
+    rows = Out.dump([first, second, first])
+    rows[0]["title"] = "changed"
+    assert [row["title"] for row in rows] == ["changed", "b", "a"]
+    assert gc.is_tracked(rows[1]) and gc.is_tracked(rows[1]["value"])
+    assert gc.is_tracked(rows[1]) == gc.is_tracked({"title": "b", "value": {"nested": [1]}})
+    assert gc.is_tracked(rows[2]) == gc.is_tracked({"title": "a", "value": 1})

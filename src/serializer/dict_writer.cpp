@@ -4,10 +4,10 @@
 #include <span>
 #include <vector>
 
+#include "engine/standard_types.hpp"
 #include "frame/convert.hpp"
 #include "serializer/failure.hpp"
 #include "serializer/instance_storage.hpp"
-#include "engine/standard_types.hpp"
 #include "serializer/value_forms.hpp"
 
 namespace sorvel::serializer {
@@ -34,7 +34,10 @@ Ref exact_str(PyObject* value) {
 
 Ref finite_float(double value) {
     if (!std::isfinite(value)) {
-        fail(std::string("float ") + (std::isnan(value) ? "NaN" : value > 0 ? "inf" : "-inf") +
+        fail(std::string("float ") +
+             (std::isnan(value) ? "NaN"
+              : value > 0       ? "inf"
+                                : "-inf") +
              " has no JSON form");
     }
     return frame::new_float(value);
@@ -43,7 +46,8 @@ Ref finite_float(double value) {
 Ref decimal_python(PyObject* value, uint32_t flags, CallState& state) {
     if (!(flags & kDecimalNumber))
         return text_form(state, [&](TextBuffer& out) { append_decimal(out, value, state.plan); });
-    if (!engine::exact_decimal(value)) decimal_text(value, state.plan);  // refuses NaN, non-Decimals
+    if (!engine::exact_decimal(value))
+        decimal_text(value, state.plan);  // refuses NaN, non-Decimals
     Ref number = Ref::steal(PyNumber_Float(value));
     if (!number) fail_fetched();
     return number;
@@ -66,7 +70,8 @@ Ref stored_python(Kind kind, uint32_t flags, PyObject* value, CallState& state) 
             fail("expected an int, got " + type_name(value));
         case Kind::Float:
             if (PyFloat_CheckExact(value)) {
-                if (!std::isfinite(PyFloat_AS_DOUBLE(value))) finite_float(PyFloat_AS_DOUBLE(value));
+                if (!std::isfinite(PyFloat_AS_DOUBLE(value)))
+                    finite_float(PyFloat_AS_DOUBLE(value));
                 return Ref::borrow(value);
             }
             if (PyFloat_Check(value) || PyLong_Check(value)) {
@@ -85,9 +90,8 @@ Ref stored_python(Kind kind, uint32_t flags, PyObject* value, CallState& state) 
         case Kind::Time:
             return text_form(state, [&](TextBuffer& out) { append_time(out, value, flags); });
         case Kind::DateTime:
-            return text_form(state, [&](TextBuffer& out) {
-                append_datetime(out, value, flags, state.tz);
-            });
+            return text_form(
+                state, [&](TextBuffer& out) { append_datetime(out, value, flags, state.tz); });
         case Kind::Duration:
             if (flags & kDurationSeconds) return frame::new_float(duration_seconds(value));
             return text_form(state, [&](TextBuffer& out) { append_duration(out, value, flags); });
@@ -254,10 +258,9 @@ Ref column_python(const Column& column, PyObject* value, PyObject* instance, Cal
                         list.push(row_dict(*column.nested, item, state));
                     } else {
                         Ref pk = related_pk(column, item);
-                        list.push(pk.get() == Py_None
-                                      ? std::move(pk)
-                                      : stored_python(column.pk_kind, column.flags, pk.get(),
-                                                      state));
+                        list.push(pk.get() == Py_None ? std::move(pk)
+                                                      : stored_python(column.pk_kind, column.flags,
+                                                                      pk.get(), state));
                     }
                 } catch (Failure& failure) {
                     prefix_index(failure, i);

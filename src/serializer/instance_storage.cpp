@@ -23,8 +23,7 @@ constexpr char kResultCache[] = "_result_cache";
 
 constexpr const char* kDeferred =
     "was not loaded (a deferred field): select it in the query, or leave it out";
-constexpr const char* kNotSelected =
-    "is not loaded: use select_related() for it, or leave it out";
+constexpr const char* kNotSelected = "is not loaded: use select_related() for it, or leave it out";
 constexpr const char* kNotPrefetched =
     "is not loaded: use prefetch_related() for it, or leave it out";
 
@@ -137,7 +136,8 @@ Ref related_pk(const Column& column, PyObject* related) {
     Ref dict = Ref::steal(PyObject_GenericGetDict(related, nullptr));
     if (!dict) fail_fetched();
     Ref pk = dict_item(dict.get(), column.extra.get());
-    if (!pk) fail(std::string("the primary key of a related ") + type_name(related) + " " + kDeferred);
+    if (!pk)
+        fail(std::string("the primary key of a related ") + type_name(related) + " " + kDeferred);
     return pk;
 }
 

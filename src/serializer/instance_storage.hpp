@@ -15,7 +15,7 @@
 namespace sorvel::serializer {
 
 struct Stored {
-    frame::Ref value;             // null when missing
+    frame::Ref value;               // null when missing
     const char* missing = nullptr;  // why it is missing
 };
 

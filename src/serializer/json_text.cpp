@@ -120,7 +120,10 @@ void append_json_int(TextBuffer& out, PyObject* integer) {
 
 void append_json_float(TextBuffer& out, double value) {
     if (!std::isfinite(value)) {
-        fail(std::string("float ") + (std::isnan(value) ? "NaN" : value > 0 ? "inf" : "-inf") +
+        fail(std::string("float ") +
+             (std::isnan(value) ? "NaN"
+              : value > 0       ? "inf"
+                                : "-inf") +
              " has no JSON form");
     }
     char digits[32];

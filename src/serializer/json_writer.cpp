@@ -30,8 +30,7 @@ void write_decimal(TextBuffer& out, PyObject* value, uint32_t flags, CallState& 
     }
 }
 
-void write_stored(TextBuffer& out, Kind kind, uint32_t flags, PyObject* value,
-                  CallState& state) {
+void write_stored(TextBuffer& out, Kind kind, uint32_t flags, PyObject* value, CallState& state) {
     switch (kind) {
         case Kind::Str:
             if (!PyUnicode_Check(value)) fail("expected a str, got " + type_name(value));
@@ -190,8 +189,7 @@ void write_plain(TextBuffer& out, PyObject* value, uint32_t flags, CallState& st
 
 // A JSONField value: written natively; with a custom encoder, what json.dumps(value, cls=encoder)
 // writes.
-void write_json_value(TextBuffer& out, const Column& column, PyObject* value,
-                      CallState& state) {
+void write_json_value(TextBuffer& out, const Column& column, PyObject* value, CallState& state) {
     if (!column.extra || column.extra.get() == Py_None) {
         write_plain(out, value, column.flags, state);
         return;
@@ -201,8 +199,8 @@ void write_json_value(TextBuffer& out, const Column& column, PyObject* value,
     Ref dumps = Ref::steal(PyObject_GetAttrString(json.get(), "dumps"));
     if (!dumps) fail_fetched();
     Ref args = Ref::steal(frame::must(PyTuple_Pack(1, value)));
-    Ref kwargs = Ref::steal(frame::must(Py_BuildValue("{sOsO}", "cls", column.extra.get(),
-                                                      "allow_nan", Py_False)));
+    Ref kwargs = Ref::steal(
+        frame::must(Py_BuildValue("{sOsO}", "cls", column.extra.get(), "allow_nan", Py_False)));
     Ref text = Ref::steal(PyObject_Call(dumps.get(), args.get(), kwargs.get()));
     if (!text) fail_fetched();
     out.append(frame::as_text(text.get()));

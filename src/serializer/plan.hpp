@@ -7,8 +7,8 @@
 
 #include <array>
 #include <atomic>
-#include <memory>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -77,11 +77,11 @@ struct Column {
 struct Plan {
     frame::Ref model;  // instances must be of this class (or a subclass)
     std::vector<Column> columns;
-    frame::Ref error_class;    // called as error_class(message, row, field)
-    frame::Ref decimal_type;   // decimal.Decimal
-    frame::Ref fieldfile_type; // django.db.models.fields.files.FieldFile
-    frame::Ref uuid_type;      // uuid.UUID
-    bool skip_missing = false; // a deferred field or unloaded relation leaves its key out
+    frame::Ref error_class;     // called as error_class(message, row, field)
+    frame::Ref decimal_type;    // decimal.Decimal
+    frame::Ref fieldfile_type;  // django.db.models.fields.files.FieldFile
+    frame::Ref uuid_type;       // uuid.UUID
+    bool skip_missing = false;  // a deferred field or unloaded relation leaves its key out
     // Per column, where its attname sat in the last instance's __dict__: instances of one model
     // share their key order, so the next one is usually found there without a hash lookup.
     std::unique_ptr<std::atomic<Py_ssize_t>[]> hints;

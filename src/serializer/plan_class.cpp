@@ -91,8 +91,8 @@ Plan build(PyObject* const* slots) {
     plan.decimal_type = Ref::borrow(PyTuple_GET_ITEM(context, 1));
     plan.fieldfile_type = Ref::borrow(PyTuple_GET_ITEM(context, 2));
     plan.uuid_type = Ref::borrow(PyTuple_GET_ITEM(context, 3));
-    for (PyObject* type : {plan.decimal_type.get(), plan.fieldfile_type.get(),
-                           plan.uuid_type.get()}) {
+    for (PyObject* type :
+         {plan.decimal_type.get(), plan.fieldfile_type.get(), plan.uuid_type.get()}) {
         if (!PyType_Check(type)) frame::throw_not_instance(type, "type");
     }
     plan.skip_missing = frame::as_bool(slots[3]);
@@ -229,7 +229,8 @@ Ref json_chunk(PyObject* self, PyObject* const* slots) {
     if (!PyIter_Check(slots[0])) frame::throw_not_instance(slots[0], "iterator");
     const int64_t limit = frame::parameter("limit", [&] { return frame::as_i64(slots[1]); });
     const int64_t start = frame::parameter("start", [&] { return frame::as_i64(slots[2]); });
-    if (limit < 1 || start < 0) frame::throw_value_error("limit must be positive, start not negative");
+    if (limit < 1 || start < 0)
+        frame::throw_value_error("limit must be positive, start not negative");
     CallState state{plan, time_zone(slots[3]), {}, 0};
     TextBuffer out;
     out.reserve(4096);

@@ -80,7 +80,8 @@ char* put_engine_clock(char* p, int hour, int minute, int second, uint32_t nanos
 
 void append_python_clock(TextBuffer& out, int hour, int minute, int second, int microsecond) {
     char buffer[16];
-    out.append(buffer, size_t(put_python_clock(buffer, hour, minute, second, microsecond) - buffer));
+    out.append(buffer,
+               size_t(put_python_clock(buffer, hour, minute, second, microsecond) - buffer));
 }
 
 // Text a Python method returned, refused unless it is plain printable ASCII: such text needs no
@@ -130,7 +131,8 @@ text::DateTime utc_of(PyObject* value) {
     text::DateTime reading{
         {int32_t(PyDateTime_GET_YEAR(utc.get())), uint8_t(PyDateTime_GET_MONTH(utc.get())),
          uint8_t(PyDateTime_GET_DAY(utc.get()))},
-        {uint8_t(PyDateTime_DATE_GET_HOUR(utc.get())), uint8_t(PyDateTime_DATE_GET_MINUTE(utc.get())),
+        {uint8_t(PyDateTime_DATE_GET_HOUR(utc.get())),
+         uint8_t(PyDateTime_DATE_GET_MINUTE(utc.get())),
          uint8_t(PyDateTime_DATE_GET_SECOND(utc.get())),
          uint32_t(PyDateTime_DATE_GET_MICROSECOND(utc.get())) * 1000u}};
     check_year(reading);
@@ -149,8 +151,7 @@ void append_z(TextBuffer& out, const text::DateTime& utc) {
 
 void replace_utc_suffix(TextBuffer& out, size_t start) {
     constexpr std::string_view kUtc = "+00:00";
-    if (out.size() - start >= kUtc.size() &&
-        out.view().substr(out.size() - kUtc.size()) == kUtc) {
+    if (out.size() - start >= kUtc.size() && out.view().substr(out.size() - kUtc.size()) == kUtc) {
         out.resize(out.size() - kUtc.size());
         out.push('Z');
     }
