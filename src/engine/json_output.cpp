@@ -29,8 +29,35 @@ bool has_surrogate(PyObject* text) {
     return false;
 }
 
+// `name` as an interned str, made on first use and kept for the process (null if that failed).
+PyObject* interned(const char* name) {
+    struct Cell {
+        const char* text;
+        PyObject* object;
+    };
+    static Cell cells[32];  // more than the names used here
+    for (Cell& cell : cells) {
+        if (cell.text == name) return cell.object;
+        if (cell.text == nullptr) {
+            cell.object = PyUnicode_InternFromString(name);
+            if (cell.object == nullptr) {
+                frame::discard_error();
+                return nullptr;
+            }
+            cell.text = name;
+            return cell.object;
+        }
+    }
+    return nullptr;
+}
+
+// dict[name] (borrowed) or null; a failed lookup counts as absent.
 PyObject* item(PyObject* dict, const char* name) {
-    return dict != nullptr ? PyDict_GetItemString(dict, name) : nullptr;
+    PyObject* key = interned(name);
+    if (dict == nullptr || key == nullptr) return nullptr;
+    PyObject* found = PyDict_GetItemWithError(dict, key);
+    if (found == nullptr && PyErr_Occurred() != nullptr) frame::discard_error();
+    return found;
 }
 
 std::string_view text_of(PyObject* object) {
@@ -139,12 +166,9 @@ bool standard_json() {
     JsonState now;
     PyObject* builtins = PyEval_GetBuiltins();
     now.import = item(builtins, "__import__");
-    static PyObject* json_name = PyUnicode_InternFromString("json");
-    static PyObject* encoder_name = PyUnicode_InternFromString("json.encoder");
-    if (json_name == nullptr || encoder_name == nullptr) {
-        frame::discard_error();
-        return false;
-    }
+    PyObject* json_name = interned("json");
+    PyObject* encoder_name = interned("json.encoder");
+    if (json_name == nullptr || encoder_name == nullptr) return false;
     Ref json = Ref::steal(PyImport_GetModule(json_name));
     Ref encoder_module = Ref::steal(PyImport_GetModule(encoder_name));
     if (!json || !encoder_module || !PyModule_Check(json.get()) ||
