@@ -66,7 +66,7 @@ def main(argv=None) -> None:
         print("stream_json peak memory …", flush=True)
         with tempfile.TemporaryDirectory() as scratch:
             section, peaks = stream_memory(args.stream_rows,
-                                           os.path.join(scratch, "stream.sqlite3"))
+                                           os.path.join(scratch, "stream.sqlite3"), args.full)
         sections.append(section)
         print(section, flush=True)
 

@@ -69,3 +69,15 @@ TEST_CASE(alphabetic_range_edges) {
         if (first > 0) CHECK(!is_alphabetic(first - 1));
     }
 }
+
+// The Latin-1 shortcut agrees with the table on every code point it decides.
+TEST_CASE(alphabetic_latin1_shortcut_matches_table) {
+    const auto ranges = alphabetic_ranges();
+    for (char32_t c = 0; c < 0x100; ++c) {
+        bool in_table = false;
+        for (const auto& range : ranges)
+            in_table |= range.first <= c && c <= range.last;
+        CONTEXT(std::to_string(unsigned(c)));
+        CHECK_EQ(is_alphabetic(c), in_table);
+    }
+}
