@@ -667,6 +667,9 @@ CPUS = len(os.sched_getaffinity(0))
         ("2.5", None, CPUS),
         (None, "x", CPUS),
         (None, None, CPUS),
+        ("256", None, 256),
+        ("257", None, 256),  # at most 256 threads
+        (None, "+99999999999999999999", 256),
     ],
 )
 def test_pool_size_from_environment(num_threads, rs_num_cpus, expected, run_python):

@@ -60,7 +60,7 @@ FieldValue read_decimal(PyObject* value, const FieldDescriptor& descriptor) {
 
 }  // namespace
 
-Bytes read_bytes(PyObject* value) {
+Bytes read_bytes(PyObject* value) try {
     if (PyBytes_Check(value)) {
         const auto* data = reinterpret_cast<const uint8_t*>(PyBytes_AS_STRING(value));
         return {std::vector<uint8_t>(data, data + PyBytes_GET_SIZE(value))};
@@ -70,6 +70,8 @@ Bytes read_bytes(PyObject* value) {
         return {std::vector<uint8_t>(data, data + PyByteArray_GET_SIZE(value))};
     }
     return {frame::as_vector<uint8_t>(value, as_byte)};
+} catch (const std::bad_alloc&) {
+    frame::throw_memory_error();  // the copy of a huge bytes object
 }
 
 FieldValue convert_field_value(PyObject* value, const FieldDescriptor& descriptor) {

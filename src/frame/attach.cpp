@@ -57,14 +57,15 @@ Attached::Attached() noexcept {
 
 Attached::~Attached() { --attach_count; }
 
-Detached::Detached() noexcept : saved_count_(attach_count) {
+DetachedState release_lock() noexcept {
+    const int saved = attach_count;
     attach_count = 0;
-    state_ = PyEval_SaveThread();
+    return {PyEval_SaveThread(), saved};
 }
 
-Detached::~Detached() {
-    PyEval_RestoreThread(state_);
-    attach_count = saved_count_;
+void reattach(DetachedState state) {
+    PyEval_RestoreThread(state.thread);
+    attach_count = state.saved_count;
     release_pending();
 }
 

@@ -4,6 +4,11 @@
 
 namespace sorvel::frame {
 
+void throw_memory_error() {
+    PyErr_NoMemory();
+    throw_fetched();
+}
+
 void throw_not_instance(PyObject* object, std::string_view target) {
     std::string text;
     if (object == Py_None) {

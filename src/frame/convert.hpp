@@ -5,8 +5,10 @@
 
 #include <Python.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <new>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -61,6 +63,13 @@ int64_t as_i64(PyObject* object);
 uint64_t as_u64(PyObject* object);
 uint32_t as_u32(PyObject* object);
 
+// What a length from Python (which any __len__ may make up) may reserve at most; longer
+// sequences grow as their items arrive.
+inline constexpr Py_ssize_t kMaxReservedItems = Py_ssize_t{1} << 16;
+
+// MemoryError: an allocation that the data made fail (not an internal fault).
+[[noreturn]] void throw_memory_error();
+
 // A sequence (not a str) converted item by item; an item's own error is passed on.
 template <class T, class ConvertItem>
 std::vector<T> as_vector(PyObject* object, ConvertItem&& convert_item) {
@@ -69,11 +78,15 @@ std::vector<T> as_vector(PyObject* object, ConvertItem&& convert_item) {
     const Py_ssize_t hint = PySequence_Size(object);
     if (hint < 0) discard_error();
     std::vector<T> items;
-    if (hint > 0) items.reserve(size_t(hint));
     Ref iterator = Ref::steal(PyObject_GetIter(object));
     if (!iterator) throw_fetched();
-    while (Ref item = Ref::steal(PyIter_Next(iterator.get()))) {
-        items.push_back(convert_item(item.get()));
+    try {
+        if (hint > 0) items.reserve(size_t(std::min(hint, kMaxReservedItems)));
+        while (Ref item = Ref::steal(PyIter_Next(iterator.get()))) {
+            items.push_back(convert_item(item.get()));
+        }
+    } catch (const std::bad_alloc&) {
+        throw_memory_error();
     }
     if (PyErr_Occurred() != nullptr) throw_fetched();
     return items;

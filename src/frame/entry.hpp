@@ -1,10 +1,14 @@
 // The call entry: every function, method, constructor, destructor and exec slot enters native
 // code through `enter`, which counts the thread as attached, applies deferred releases, and is
 // the fault barrier: a PythonError is raised, an internal fault becomes PanicException, and
-// nothing else ever unwinds into the interpreter.
+// nothing else ever unwinds into the interpreter, except the forced unwind with which CPython
+// ends a thread that asks for the interpreter lock while the interpreter finalizes: that one
+// must pass (swallowing it aborts the process), so the entries are not noexcept.
 #pragma once
 
 #include <Python.h>
+
+#include <cxxabi.h>
 
 #include <exception>
 #include <new>
@@ -13,6 +17,7 @@
 #include "frame/error.hpp"
 #include "frame/fault.hpp"
 #include "frame/panic.hpp"
+#include "frame/recursion.hpp"
 #include "frame/ref.hpp"
 
 namespace sorvel::frame {
@@ -45,47 +50,65 @@ inline void raise_current() noexcept {
 // Runs `body` (returning a Ref) and hands the new reference to the interpreter, or null with
 // an exception set.
 template <class Body>
-PyObject* enter(Body&& body) noexcept {
+PyObject* enter(Body&& body) {
     Attached attached;
+    if (!enter_depth()) return nullptr;
+    PyObject* result = nullptr;
     try {
-        return body().release();
+        result = body().release();
+    } catch (abi::__forced_unwind&) {
+        throw;  // the thread ends, and its interpreter state with it
     } catch (...) {
         detail::raise_current();
-        return nullptr;
     }
+    leave_depth();
+    return result;
 }
 
 // The same for slots that answer 0 / -1.
 template <class Body>
-int enter_status(Body&& body) noexcept {
+int enter_status(Body&& body) {
     Attached attached;
+    if (!enter_depth()) return -1;
+    int status = -1;
     try {
         body();
-        return 0;
+        status = 0;
+    } catch (abi::__forced_unwind&) {
+        throw;
     } catch (...) {
         detail::raise_current();
-        return -1;
     }
+    leave_depth();
+    return status;
 }
 
 // The same for slots that answer a size (-1 on error).
 template <class Body>
-Py_ssize_t enter_size(Body&& body) noexcept {
+Py_ssize_t enter_size(Body&& body) {
     Attached attached;
+    if (!enter_depth()) return -1;
+    Py_ssize_t size = -1;
     try {
-        return body();
+        size = body();
+    } catch (abi::__forced_unwind&) {
+        throw;
     } catch (...) {
         detail::raise_current();
-        return -1;
     }
+    leave_depth();
+    return size;
 }
 
-// For tp_dealloc: nothing may be raised, so a failure is reported as unraisable.
+// For tp_dealloc: nothing may be raised, so a failure is reported as unraisable. No depth
+// check: a release must always run.
 template <class Body>
-void enter_unraisable(PyObject* object, Body&& body) noexcept {
+void enter_unraisable(PyObject* object, Body&& body) {
     Attached attached;
     try {
         body();
+    } catch (abi::__forced_unwind&) {
+        throw;
     } catch (...) {
         detail::raise_current();
         PyErr_WriteUnraisable(object);

@@ -51,7 +51,7 @@ void add_function(PyObject* module, PyMethodDef* definition) {
     add_to_module(module, name.get(), function.get());
 }
 
-int exec_module(PyObject* module, const ModuleContents& contents) noexcept {
+int exec_module(PyObject* module, const ModuleContents& contents) {
     return enter_status([&] {
         if (module == nullptr) throw_fetched();
         if (!PyModule_Check(module)) throw_not_instance(module, "module");

@@ -25,6 +25,6 @@ struct ModuleContents {
 };
 
 // The whole exec slot: checks the module object, then adds the contents. 0 or -1.
-int exec_module(PyObject* module, const ModuleContents& contents) noexcept;
+int exec_module(PyObject* module, const ModuleContents& contents);
 
 }  // namespace sorvel::frame

@@ -39,6 +39,18 @@ Ref sleep_detached(PyObject*, PyObject* const* slots) {
     return new_none();
 }
 
+// Sleeps on two pool workers at once, without the interpreter lock: pooled work in flight for
+// as long as the test needs (a fork meanwhile must wait for it or leave the child a usable road).
+Ref sleep_pooled(PyObject*, PyObject* const* slots) {
+    const double seconds = as_double(slots[0]);
+    detach([seconds] {
+        pool::parallel_for(2, [seconds](size_t) {
+            std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+        });
+    });
+    return new_none();
+}
+
 // Drops a reference while detached (on this thread, or on a pool worker): it must be queued
 // and released once the lock is back, not leaked and not released without the lock.
 Ref release_detached(PyObject*, PyObject* const* slots) {
@@ -111,6 +123,7 @@ constexpr KeywordParameter kProbeKeywords[] = {{"d", true}, {"e", false}};
 constexpr ArgumentSpec kFaultSpec{"fault_here", nullptr, kOne, 0, 0, {}};
 constexpr ArgumentSpec kWorkerSpec{"fault_on_worker", nullptr, {}, 0, 0, {}};
 constexpr ArgumentSpec kSleepSpec{"sleep_detached", nullptr, kOne, 0, 1, {}};
+constexpr ArgumentSpec kPooledSleepSpec{"sleep_pooled", nullptr, kOne, 0, 1, {}};
 constexpr ArgumentSpec kReleaseSpec{"release_detached", nullptr, kTwo, 0, 1, {}};
 constexpr ArgumentSpec kCallSpec{"call", nullptr, kOne, 0, 1, {}};
 constexpr ArgumentSpec kDiscardSpec{"call_discarding", nullptr, kOne, 0, 1, {}};
@@ -139,11 +152,12 @@ PyMethodDef kDefs[] = {
      "probe(a, /, b, c=None, *, d, e=None)\n--\n\n"},
     {"as_u32", as_cfunction<fastcall<kU32Spec, as_u32_probe>>(), kFast, nullptr},
     {"as_vector", as_cfunction<fastcall<kBytesSpec, as_bytes_probe>>(), kFast, nullptr},
+    {"sleep_pooled", as_cfunction<fastcall<kPooledSleepSpec, sleep_pooled>>(), kFast, nullptr},
 };
 
-PyMethodDef* const kFunctions[] = {&kDefs[0],  &kDefs[1],  &kDefs[2],  &kDefs[3],  &kDefs[4],
-                                   &kDefs[5],  &kDefs[6],  &kDefs[7],  &kDefs[8],  &kDefs[9],
-                                   &kDefs[10], &kDefs[11], &kDefs[12], &kDefs[13], &kDefs[14]};
+PyMethodDef* const kFunctions[] = {
+    &kDefs[0], &kDefs[1], &kDefs[2],  &kDefs[3],  &kDefs[4],  &kDefs[5],  &kDefs[6],  &kDefs[7],
+    &kDefs[8], &kDefs[9], &kDefs[10], &kDefs[11], &kDefs[12], &kDefs[13], &kDefs[14], &kDefs[15]};
 
 int exec(PyObject* module) { return exec_module(module, {{}, kFunctions}); }
 
