@@ -88,16 +88,8 @@ std::optional<int64_t> offset_minutes(PyObject* value, PyDateTime_CAPI* api) {
 }
 
 void append_digits(std::string& out, int64_t value, int width) {
-    char digits[24];
-    int count = 0;
-    do {
-        digits[count++] = char('0' + value % 10);
-        value /= 10;
-    } while (value > 0);
-    for (int pad = count; pad < width; ++pad)
-        out.push_back('0');
-    while (count > 0)
-        out.push_back(digits[--count]);
+    char digits[kPaddedRoom];
+    out.append(digits, size_t(put_padded(digits, value, width) - digits));
 }
 
 // HH:MM:SS[.ffffff], as Python writes a time of day.
@@ -142,6 +134,20 @@ void append_python_date(std::string& out, PyObject* value) {
 }
 
 }  // namespace
+
+char* put_padded(char* out, int64_t value, int width) {
+    char digits[20];
+    int count = 0;
+    do {
+        digits[count++] = char('0' + value % 10);
+        value /= 10;
+    } while (value > 0);
+    for (int pad = count; pad < width; ++pad)
+        *out++ = '0';
+    while (count > 0)
+        *out++ = digits[--count];
+    return out;
+}
 
 std::optional<text::Date> exact_date(PyObject* value) {
     PyDateTime_CAPI* api = datetime_api();

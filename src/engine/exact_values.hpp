@@ -7,6 +7,7 @@
 
 #include <Python.h>
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -25,5 +26,11 @@ std::optional<text::Uuid> exact_uuid(PyObject* value);
 // objects (offsets included), and what str() returns for a uuid.UUID; nullopt otherwise.
 std::optional<std::string> exact_isoformat(PyObject* value);
 std::optional<std::string> exact_uuid_text(PyObject* value);
+
+// Writes the decimal digits of a value >= 0, zero-padded to at least `width`, at `out` and
+// returns the end: the fields of the isoformat() texts above, and of the serializer's duration
+// texts. kPaddedRoom characters are always enough for widths up to it.
+inline constexpr int kPaddedRoom = 24;
+char* put_padded(char* out, int64_t value, int width);
 
 }  // namespace sorvel::engine

@@ -3,6 +3,9 @@
 
 #include <Python.h>
 
+#include <string>
+
+#include "serializer/failure.hpp"
 #include "serializer/text_buffer.hpp"
 
 namespace sorvel::serializer {
@@ -18,5 +21,18 @@ struct CallState {
 
 // Deeper nesting than this is refused: it bounds the writers' recursion.
 inline constexpr int kMaxDepth = 200;
+
+// One level deeper for as long as it lives; refused past kMaxDepth. The dict and JSON writers
+// take one for each plan and plain container they go into.
+struct Nesting {
+    explicit Nesting(CallState& state) : state_(state) {
+        if (++state_.depth > kMaxDepth) {
+            --state_.depth;
+            fail("nested deeper than " + std::to_string(kMaxDepth) + " levels");
+        }
+    }
+    ~Nesting() { --state_.depth; }
+    CallState& state_;
+};
 
 }  // namespace sorvel::serializer

@@ -104,17 +104,6 @@ Ref stored_python(Kind kind, uint32_t flags, PyObject* value, CallState& state) 
     }
 }
 
-struct Nesting {
-    explicit Nesting(CallState& state) : state_(state) {
-        if (++state_.depth > kMaxDepth) {
-            --state_.depth;
-            fail("nested deeper than " + std::to_string(kMaxDepth) + " levels");
-        }
-    }
-    ~Nesting() { --state_.depth; }
-    CallState& state_;
-};
-
 // A value returned by Python code: plain values as they are, containers rebuilt, the other
 // known types in the column's forms.
 Ref plain_python(PyObject* value, uint32_t flags, CallState& state) {
@@ -185,33 +174,12 @@ Ref plain_python(PyObject* value, uint32_t flags, CallState& state) {
 }
 
 Ref file_python(const Column& column, PyObject* value, const Plan& plan) {
-    Ref name;
-    if (PyUnicode_Check(value)) {
-        name = Ref::borrow(value);
-    } else if (PyObject_TypeCheck(value,
-                                  reinterpret_cast<PyTypeObject*>(plan.fieldfile_type.get()))) {
-        name = Ref::steal(PyObject_GetAttrString(value, "name"));
-        if (!name) fail_fetched();
-        if (name.get() == Py_None) return name;
-        if (!PyUnicode_Check(name.get())) fail("a file name of type " + type_name(name.get()));
-    } else {
-        fail("expected a file name or a FieldFile, got " + type_name(value));
-    }
-    if (PyUnicode_GET_LENGTH(name.get()) == 0) return frame::new_none();
+    Ref name = file_name(value, plan);
+    if (name.get() == Py_None || PyUnicode_GET_LENGTH(name.get()) == 0) return frame::new_none();
     if (!(column.flags & kFileUrl)) return name;
     Ref url = Ref::steal(PyObject_CallMethod(column.extra.get(), "url", "O", name.get()));
     if (!url) fail_fetched();
     return url;
-}
-
-Ref label_of(const Column& column, PyObject* value) {
-    PyObject* label = nullptr;
-    if (PyDict_GetItemRef(column.extra.get(), value, &label) < 0) fail_fetched();
-    Ref held = Ref::steal(label);
-    if (!held || PyUnicode_CheckExact(held.get())) return held;
-    Ref text = Ref::steal(PyObject_Str(held.get()));  // a lazy translation, in today's language
-    if (!text) fail_fetched();
-    return text;
 }
 
 Ref column_python(const Column& column, PyObject* value, PyObject* instance, CallState& state) {
@@ -229,7 +197,7 @@ Ref column_python(const Column& column, PyObject* value, PyObject* instance, Cal
     }
     if (value == Py_None) return Ref::borrow(value);
     if (column.flags & kChoiceLabel) {
-        if (Ref label = label_of(column, value)) return label;
+        if (Ref label = choice_label(column, value)) return label;
     }
     switch (column.kind) {
         case Kind::File:
@@ -322,11 +290,7 @@ Ref row_dict(const Plan& plan, PyObject* instance, CallState& state) {
                     }
                     continue;
                 }
-                fail(std::string(column.kind == Kind::Related || column.kind == Kind::Many ||
-                                         column.kind == Kind::Pks
-                                     ? "the relation "
-                                     : "the field ") +
-                     stored.missing);
+                fail_missing(column, stored.missing);
             }
             Ref value = column_python(column, stored.value.get(), instance, state);
             if (row) {

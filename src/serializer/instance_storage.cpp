@@ -132,6 +132,14 @@ Stored read_column(const Column& column, PyObject* instance, PyObject* dict,
     }
 }
 
+void fail_missing(const Column& column, const char* missing) {
+    fail(std::string(column.kind == Kind::Related || column.kind == Kind::Many ||
+                             column.kind == Kind::Pks
+                         ? "the relation "
+                         : "the field ") +
+         missing);
+}
+
 Ref related_pk(const Column& column, PyObject* related) {
     Ref dict = Ref::steal(PyObject_GenericGetDict(related, nullptr));
     if (!dict) fail_fetched();

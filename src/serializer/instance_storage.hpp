@@ -28,6 +28,9 @@ frame::Ref instance_dict(PyObject* instance, const Plan& plan);
 Stored read_column(const Column& column, PyObject* instance, PyObject* dict,
                    std::atomic<Py_ssize_t>& hint);
 
+// Fails for a column read_column found missing: "the field ..." or "the relation ...".
+[[noreturn]] void fail_missing(const Column& column, const char* missing);
+
 // The primary key a Pks column writes for one related instance.
 frame::Ref related_pk(const Column& column, PyObject* related);
 

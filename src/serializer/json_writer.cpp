@@ -91,17 +91,6 @@ void write_stored(TextBuffer& out, Kind kind, uint32_t flags, PyObject* value, C
     }
 }
 
-struct Nesting {
-    explicit Nesting(CallState& state) : state_(state) {
-        if (++state_.depth > kMaxDepth) {
-            --state_.depth;
-            fail("nested deeper than " + std::to_string(kMaxDepth) + " levels");
-        }
-    }
-    ~Nesting() { --state_.depth; }
-    CallState& state_;
-};
-
 void write_plain(TextBuffer& out, PyObject* value, uint32_t flags, CallState& state) {
     switch (shape_of(value, state.plan)) {
         case Shape::None:
@@ -207,18 +196,7 @@ void write_json_value(TextBuffer& out, const Column& column, PyObject* value, Ca
 }
 
 void write_file(TextBuffer& out, const Column& column, PyObject* value, const Plan& plan) {
-    Ref name;
-    if (PyUnicode_Check(value)) {
-        name = Ref::borrow(value);
-    } else if (PyObject_TypeCheck(value,
-                                  reinterpret_cast<PyTypeObject*>(plan.fieldfile_type.get()))) {
-        name = Ref::steal(PyObject_GetAttrString(value, "name"));
-        if (!name) fail_fetched();
-        if (name.get() != Py_None && !PyUnicode_Check(name.get()))
-            fail("a file name of type " + type_name(name.get()));
-    } else {
-        fail("expected a file name or a FieldFile, got " + type_name(value));
-    }
+    Ref name = file_name(value, plan);
     if (name.get() == Py_None || PyUnicode_GET_LENGTH(name.get()) == 0) {
         out.append("null");
         return;
@@ -233,15 +211,9 @@ void write_file(TextBuffer& out, const Column& column, PyObject* value, const Pl
 }
 
 bool write_label(TextBuffer& out, const Column& column, PyObject* value) {
-    PyObject* label = nullptr;
-    if (PyDict_GetItemRef(column.extra.get(), value, &label) < 0) fail_fetched();
-    Ref held = Ref::steal(label);
-    if (!held) return false;
-    if (!PyUnicode_CheckExact(held.get())) {
-        held = Ref::steal(PyObject_Str(held.get()));
-        if (!held) fail_fetched();
-    }
-    append_json_str(out, held.get());
+    Ref label = choice_label(column, value);
+    if (!label) return false;
+    append_json_str(out, label.get());
     return true;
 }
 
@@ -344,11 +316,7 @@ void write_row(TextBuffer& out, const Plan& plan, PyObject* instance, CallState&
             Stored stored = read_column(column, instance, dict.get(), plan.hints[i]);
             if (!stored.value) {
                 if (plan.skip_missing) continue;
-                fail(std::string(column.kind == Kind::Related || column.kind == Kind::Many ||
-                                         column.kind == Kind::Pks
-                                     ? "the relation "
-                                     : "the field ") +
-                     stored.missing);
+                fail_missing(column, stored.missing);
             }
             write_key(out, column, first);
             first = false;

@@ -23,16 +23,7 @@ using frame::Ref;
 namespace {
 
 void append_padded(TextBuffer& out, long value, int width) {
-    char digits[24];
-    int count = 0;
-    do {
-        digits[count++] = char('0' + value % 10);
-        value /= 10;
-    } while (value > 0);
-    for (int pad = count; pad < width; ++pad)
-        out.push('0');
-    while (count > 0)
-        out.push(digits[--count]);
+    out.commit(engine::put_padded(out.room(engine::kPaddedRoom), value, width));
 }
 
 // Fixed-width digits into a local buffer: the forms below are built there and appended once.
@@ -401,6 +392,27 @@ Shape shape_of(PyObject* value, const Plan& plan) {
         PyObject_TypeCheck(value, reinterpret_cast<PyTypeObject*>(plan.uuid_type.get())))
         return Shape::Uuid;
     return Shape::Other;
+}
+
+Ref file_name(PyObject* value, const Plan& plan) {
+    if (PyUnicode_Check(value)) return Ref::borrow(value);
+    if (!PyObject_TypeCheck(value, reinterpret_cast<PyTypeObject*>(plan.fieldfile_type.get())))
+        fail("expected a file name or a FieldFile, got " + type_name(value));
+    Ref name = Ref::steal(PyObject_GetAttrString(value, "name"));
+    if (!name) fail_fetched();
+    if (name.get() != Py_None && !PyUnicode_Check(name.get()))
+        fail("a file name of type " + type_name(name.get()));
+    return name;
+}
+
+Ref choice_label(const Column& column, PyObject* value) {
+    PyObject* label = nullptr;
+    if (PyDict_GetItemRef(column.extra.get(), value, &label) < 0) fail_fetched();
+    Ref held = Ref::steal(label);
+    if (!held || PyUnicode_CheckExact(held.get())) return held;
+    Ref text = Ref::steal(PyObject_Str(held.get()));  // a lazy translation, in today's language
+    if (!text) fail_fetched();
+    return text;
 }
 
 }  // namespace sorvel::serializer

@@ -15,6 +15,7 @@
 namespace sorvel::serializer {
 
 struct Plan;
+struct Column;
 
 // Makes the datetime C API usable here; called when a plan is built.
 void load_datetime_api();
@@ -36,6 +37,14 @@ frame::Ref decimal_text(PyObject* value, const Plan& plan);
 
 // The same text appended to `out`.
 void append_decimal(TextBuffer& out, PyObject* value, const Plan& plan);
+
+// The name a file column's value holds: a str as it is, a FieldFile's name (a str or None);
+// fails for anything else.
+frame::Ref file_name(PyObject* value, const Plan& plan);
+
+// The label of a choices column for the value as an exact str (a lazy translation in today's
+// language); null when the value has no label.
+frame::Ref choice_label(const Column& column, PyObject* value);
 
 // A str made from ASCII text.
 frame::Ref ascii_str(std::string_view text);

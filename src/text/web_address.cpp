@@ -188,29 +188,6 @@ bool equals_lowered(std::string_view text, std::string_view expected) {
     return true;
 }
 
-// One octet of the URL pattern's IPv4 form: 0..255 without leading zeros.
-bool is_url_octet(std::string_view octet) {
-    if (octet.empty() || octet.size() > 3) return false;
-    for (char c : octet)
-        if (!is_digit(c)) return false;
-    if (octet.size() > 1 && octet[0] == '0') return false;
-    int value = 0;
-    for (char c : octet)
-        value = value * 10 + (c - '0');
-    return value <= 255;
-}
-
-bool is_url_ipv4(std::string_view host) {
-    size_t start = 0;
-    for (int i = 0; i < 4; ++i) {
-        size_t end = i < 3 ? host.find('.', start) : host.size();
-        if (end == std::string_view::npos) return false;
-        if (!is_url_octet(host.substr(start, end - start))) return false;
-        start = end + 1;
-    }
-    return true;
-}
-
 // What may follow the host: an optional ":" and 1..5 digits, then nothing or one of "/?#" and
 // no whitespace.
 bool is_url_tail(std::string_view rest) {
@@ -247,8 +224,8 @@ bool is_url_host_and_tail(std::string_view text) {
         ++run;
     std::string_view host = text.substr(0, run);
     if (host.empty()) return false;
-    bool host_ok =
-        is_url_ipv4(host) || equals_ignoring_case(host, "localhost") || is_host_name(host, true);
+    bool host_ok = is_ipv4_address(host) || equals_ignoring_case(host, "localhost") ||
+                   is_host_name(host, true);
     return host_ok && is_url_tail(text.substr(run));
 }
 
