@@ -95,9 +95,15 @@ void after_fork_in_parent() {
     if (fork_holds_gate) gate->unlock();
 }
 
+// A started pool is never trusted in a child, even one forked between two pooled calls: oneTBB's
+// workers go on leaving the arena and parking after a call returns, holding its internal locks,
+// and a child copied in that window waits on them forever. Only a pool the child starts itself
+// (none was started before the fork) runs on worker threads there.
 void after_fork_in_child() {
     gate = new std::shared_timed_mutex();  // the inherited one stays taken, and is never freed
-    if (!fork_holds_gate) pool_unusable.store(true, std::memory_order_relaxed);
+    if (!fork_holds_gate || the_pool.load(std::memory_order_relaxed) != nullptr) {
+        pool_unusable.store(true, std::memory_order_relaxed);
+    }
 }
 
 void watch_forks() {

@@ -182,7 +182,7 @@ std::optional<std::string> positional_decimal_text(std::string_view text) {
         if (text[j] == '.' || (digits.empty() && text[j] == '0')) continue;
         digits.push_back(text[j]);
     }
-    if (digits.empty()) digits = "0";
+    if (digits.empty()) digits.push_back('0');  // not = "0": g++ 12 warns falsely (-Wrestrict)
     exponent -= shown_fraction;
     if (digits == "0" && exponent > 0) exponent = 0;
 
