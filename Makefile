@@ -7,7 +7,7 @@ VENV      := .venv
 PYTHON    := $(VENV)/bin/python
 BUILD_DIR := build/test
 
-.PHONY: test build deps bench bench-full bench-instructions bench-deps demo demo-stop check-install clean
+.PHONY: test build deps bench bench-full bench-instructions bench-deps demo demo-stop check-install sanitize clean
 
 test: build
 	$(BUILD_DIR)/cpp_tests
@@ -60,6 +60,27 @@ demo-stop:
 # and its install, each in a fresh venv, and the error of a build that finds no oneTBB.
 check-install:
 	tools/check-fresh-install.sh
+
+# The whole suite against a build instrumented with AddressSanitizer and UBSan, installed apart
+# (build/sanitize/site) so that .venv keeps the ordinary build. The interpreter itself is not
+# instrumented: the ASan runtime is preloaded, with libstdc++ (ASan must find its throw at start,
+# and Python does not load it), Python allocates with malloc (so ASan sees every block), leak
+# checking is off (the interpreter does not free everything at exit), and a huge allocation that
+# fails returns null, as it does without ASan, so that the tests see the library's MemoryError.
+# Any report ends the run with an error.
+SANITIZE_DIR := build/sanitize
+SANITIZE_ENV := ASAN_OPTIONS=detect_leaks=0:allocator_may_return_null=1:abort_on_error=1 \
+	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 PYTHONMALLOC=malloc \
+	LD_LIBRARY_PATH=$(abspath $(VENV))/lib
+
+sanitize: deps
+	$(PYTHON) -m pip install --quiet --no-build-isolation --no-deps --upgrade \
+	    --target $(SANITIZE_DIR)/site -C build-dir=$(SANITIZE_DIR)/build \
+	    -C cmake.define.SORVEL_BUILD_TESTS=ON -C cmake.define.SORVEL_SANITIZE=ON .
+	$(SANITIZE_ENV) $(SANITIZE_DIR)/build/cpp_tests
+	$(SANITIZE_ENV) LD_PRELOAD="$$($(CXX) -print-file-name=libasan.so) $$($(CXX) -print-file-name=libstdc++.so)" \
+	    PYTHONPATH=$(abspath $(SANITIZE_DIR))/site:$(abspath $(SANITIZE_DIR))/build/testmodules \
+	    $(PYTHON) -m pytest -q -p no:cacheprovider tests
 
 clean:
 	rm -rf build $(VENV)
