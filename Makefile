@@ -67,7 +67,8 @@ check-install:
 # and Python does not load it), Python allocates with malloc (so ASan sees every block), leak
 # checking is off (the interpreter does not free everything at exit), and a huge allocation that
 # fails returns null, as it does without ASan, so that the tests see the library's MemoryError.
-# Any report ends the run with an error.
+# Any report ends the run with an error; pytest captures at the sys level only, so that a report
+# written to the process's stderr is seen.
 SANITIZE_DIR := build/sanitize
 SANITIZE_ENV := ASAN_OPTIONS=detect_leaks=0:allocator_may_return_null=1:abort_on_error=1 \
 	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 PYTHONMALLOC=malloc \
@@ -80,7 +81,7 @@ sanitize: deps
 	$(SANITIZE_ENV) $(SANITIZE_DIR)/build/cpp_tests
 	$(SANITIZE_ENV) LD_PRELOAD="$$($(CXX) -print-file-name=libasan.so) $$($(CXX) -print-file-name=libstdc++.so)" \
 	    PYTHONPATH=$(abspath $(SANITIZE_DIR))/site:$(abspath $(SANITIZE_DIR))/build/testmodules \
-	    $(PYTHON) -m pytest -q -p no:cacheprovider tests
+	    $(PYTHON) -m pytest -q -p no:cacheprovider --capture=sys tests
 
 clean:
 	rm -rf build $(VENV)

@@ -369,7 +369,8 @@ void append_decimal(TextBuffer& out, PyObject* value, const Plan& plan) {
 
 Ref ascii_str(std::string_view text) {
     PyObject* str = frame::must(PyUnicode_New(Py_ssize_t(text.size()), 127));
-    std::memcpy(PyUnicode_DATA(str), text.data(), text.size());
+    // An empty view may have no data pointer, which memcpy must not be given even for no bytes.
+    if (!text.empty()) std::memcpy(PyUnicode_DATA(str), text.data(), text.size());
     return Ref::steal(str);
 }
 
