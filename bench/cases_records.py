@@ -68,7 +68,8 @@ class Lazy:
         return self.value(*args)
 
 
-def msgspec_instances():
+def article_struct():
+    """The benchmark article as a msgspec Struct (msgspec is imported only when a case needs it)."""
     import msgspec
 
     class ArticleStruct(msgspec.Struct):
@@ -82,7 +83,13 @@ def msgspec_instances():
         title: str
         views: int
 
-    shape = list[ArticleStruct]
+    return ArticleStruct
+
+
+def msgspec_instances():
+    import msgspec
+
+    shape = list[article_struct()]
     return lambda objs: msgspec.to_builtins(msgspec.convert(objs, shape, from_attributes=True))
 
 
