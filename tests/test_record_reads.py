@@ -167,3 +167,49 @@ def test_instances_with_and_without_an_entry_alternate():
     items[5].b = "late"
     items[5].a = 99
     assert _native.serialize_many(items, SCHEMA) == [expected(item) for item in items]
+
+
+class Grows:
+    """Instances keep their values inline; later instances add names to the class's keys."""
+
+
+def grown(a, b, **more):
+    item = Grows()
+    item.a = a
+    for name, value in more.items():
+        setattr(item, name, value)
+    item.b = b
+    return item
+
+
+def inline_cases():
+    made_dict = grown(2, "dict made")
+    vars(made_dict)  # a dict around the inline values, which stay valid
+    moved = grown(3, "values moved")
+    vars(moved)[1] = "a key that is not a str"  # the values move into a real dict
+    moved.b = "changed after the move"
+    deleted = grown(4, "c deleted", c="gone")
+    del deleted.c
+    many = grown(5, "many names", **{f"n{i}": i for i in range(40)}, c="late c")
+    recast = grown(6, "class changed")
+    recast.__class__ = Plain
+    replaced = grown(7, "dict replaced")
+    replaced.__dict__ = {"a": 70, "b": "new", "c": "new c"}
+    return [grown(1, "plain"), made_dict, moved, deleted, many, recast, replaced,
+            grown(8, "with c", c="own c"), grown(9, "plain again")]
+
+
+@pytest.mark.parametrize("serialize", [
+    lambda items: _native.serialize_many(items, SCHEMA),
+    lambda items: [_native.serialize(item, SCHEMA) for item in items],
+], ids=["serialize_many", "serialize"])
+def test_inline_values_read_as_getattr_reads_them(serialize):
+    items = inline_cases()
+    assert serialize(items) == [expected(item) for item in items]
+    # A name the class's keys gain after the first read is found on later instances.
+    Grows.c = "class c"
+    try:
+        later = [grown(10, "x", d=1, c="own"), grown(11, "y")]
+        assert serialize(later) == [expected(item) for item in later]
+    finally:
+        del Grows.c

@@ -5,7 +5,10 @@
 namespace sorvel::frame {
 
 AttributeReader::AttributeReader(std::span<PyObject* const> names)
-    : names_(names.begin(), names.end()), from_dict_(names.size(), 0), hints_(names.size(), 0) {}
+    : names_(names.begin(), names.end()),
+      inline_(names),
+      from_dict_(names.size(), 0),
+      hints_(names.size(), 0) {}
 
 void AttributeReader::examine(PyTypeObject* type) {
     type_ = type;
@@ -64,7 +67,16 @@ Ref AttributeReader::read(PyObject* object, size_t i) {
     PyTypeObject* type = Py_TYPE(object);
     if (type != type_ || version_ == 0 || type->tp_version_tag != version_) examine(type);
     if (plain_ && from_dict_[i]) {
-        if (Ref value = read_dict_first(object, i)) return value;
+        PyObject* value = nullptr;
+        switch (inline_.read(object, i, value)) {
+            case InstanceValues::Answer::Found:
+                return Ref::borrow(value);
+            case InstanceValues::Answer::Absent:
+                break;  // the class attribute, or AttributeError: the generic lookup decides
+            case InstanceValues::Answer::Unknown:
+                if (Ref found = read_dict_first(object, i)) return found;
+                break;
+        }
     }
     return Ref::steal(PyObject_GetAttr(object, names_[i]));
 }

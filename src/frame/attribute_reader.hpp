@@ -5,7 +5,8 @@
 // descriptor protocol, the instance's values). For a class whose attribute access is the
 // default one and that has no data descriptor (property, slot) of that name, the answer is
 // the instance's __dict__ entry whenever the instance has one; only then is it read straight
-// from the dict, at the position the previous object of the class had it. The class is
+// from where the instance keeps it: its inline values (instance_values.hpp), or its dict at the
+// position the previous object of the class had it. The class is
 // re-examined whenever its version tag changes (a class attribute was set or deleted), so
 // Python code that runs between two reads cannot make a stale answer.
 // Everything else (an absent entry, a deferred Django field, a custom __getattribute__ or
@@ -18,6 +19,7 @@
 #include <span>
 #include <vector>
 
+#include "frame/instance_values.hpp"
 #include "frame/ref.hpp"
 
 namespace sorvel::frame {
@@ -38,6 +40,7 @@ class AttributeReader {
     Ref read_dict_first(PyObject* object, size_t i);
 
     std::vector<PyObject*> names_;
+    InstanceValues inline_;
     PyTypeObject* type_ = nullptr;
     unsigned int version_ = 0;
     bool plain_ = false;              // default attribute access, instances with a __dict__

@@ -3,31 +3,12 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "frame/dict_layout.hpp"
 #include "frame/error.hpp"
 
 namespace sorvel::frame {
 
 namespace {
-
-// The head of CPython 3.13's PyDictKeysObject; the index table follows it, then the entries.
-struct KeysHead {
-    Py_ssize_t refcnt;
-    uint8_t log2_size;
-    uint8_t log2_index_bytes;
-    uint8_t kind;
-    uint32_t version;
-    Py_ssize_t usable;
-    Py_ssize_t nentries;
-};
-static_assert(sizeof(KeysHead) == 32);
-
-// An entry of a table whose keys are all str (the table kind 1).
-struct UnicodeEntry {
-    PyObject* key;
-    PyObject* value;
-};
-
-constexpr uint8_t kUnicodeKeys = 1;
 
 // Whether inserting `value` would make the dict tracked: what the interpreter's own insert
 // checks.
@@ -57,13 +38,12 @@ bool DictTemplate::fill_in_place(PyObject* dict, std::span<PyObject* const> valu
         object->ma_keys == reinterpret_cast<PyDictObject*>(template_.get())->ma_keys) {
         return false;
     }
-    auto* head = reinterpret_cast<KeysHead*>(object->ma_keys);
-    if (head->kind != kUnicodeKeys || head->nentries != Py_ssize_t(keys_.size()) ||
+    auto* head = reinterpret_cast<layout::KeysHead*>(object->ma_keys);
+    if (head->kind != layout::kUnicodeKeys || head->nentries != Py_ssize_t(keys_.size()) ||
         head->log2_index_bytes > 8 * sizeof(Py_ssize_t) - 2) {
         return false;
     }
-    auto* entries = reinterpret_cast<UnicodeEntry*>(reinterpret_cast<char*>(head + 1) +
-                                                    (size_t{1} << head->log2_index_bytes));
+    layout::UnicodeEntry* entries = layout::unicode_entries(head);
     for (size_t i = 0; i < keys_.size(); ++i) {
         if (entries[i].key != keys_[i] || entries[i].value != Py_None) return false;
     }

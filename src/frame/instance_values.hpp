@@ -1,0 +1,76 @@
+// An instance's own attribute values, read where CPython 3.13 keeps them for ordinary classes.
+//
+// An instance of a plain Python class (a Django model among them) has no __dict__ until
+// something asks for one: its values sit inline after the object header, in the order of its
+// class's shared key table. PyObject_GetAttr finds a name there through a hash lookup in that
+// table, and asking for __dict__ makes a whole dict around the values. This reader learns, once
+// per class, where each name sits in the shared keys, and then reads an entry with one load,
+// answering exactly what the instance's __dict__ would hold for that name.
+//
+// The layout is checked once per process on an instance of a class made for the purpose; if the
+// running interpreter disagrees, every answer is Unknown and callers keep the public road.
+#pragma once
+
+#include <Python.h>
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "frame/dict_layout.hpp"
+
+namespace sorvel::frame {
+
+class InstanceValues {
+  public:
+    enum class Answer : uint8_t {
+        Found,    // the instance's __dict__ holds `value` (borrowed) under the name
+        Absent,   // it holds nothing under the name
+        Unknown,  // not kept inline (a class without inline values, or a real dict made):
+                  // ask the instance's __dict__
+    };
+
+    // `names`: exact, interned str objects that outlive the reader.
+    explicit InstanceValues(std::span<PyObject* const> names);
+    InstanceValues(const InstanceValues&) = delete;
+    InstanceValues& operator=(const InstanceValues&) = delete;
+
+    // Needs the interpreter lock; runs no Python code.
+    Answer read(PyObject* object, size_t i, PyObject*& value) {
+        PyTypeObject* type = Py_TYPE(object);
+        if (type != type_ || type->tp_version_tag != version_) learn(type);
+        if (!usable_) return Answer::Unknown;
+        if (shared_keys(type) != keys_) {
+            learn(type);
+            if (!usable_) return Answer::Unknown;
+        }
+        layout::InlineValues* values = layout::inline_values(object);
+        if (!values->valid) return Answer::Unknown;
+        int32_t index = index_[i];
+        if (index < 0) index = look_again(i);
+        if (index < 0) return Answer::Absent;
+        if (index >= values->capacity) return Answer::Unknown;
+        value = values->values[index];
+        return value != nullptr ? Answer::Found : Answer::Absent;
+    }
+
+  private:
+    // Only for heap types.
+    static layout::KeysHead* shared_keys(PyTypeObject* type) {
+        return reinterpret_cast<layout::KeysHead*>(
+            reinterpret_cast<PyHeapTypeObject*>(type)->ht_cached_keys);
+    }
+    void learn(PyTypeObject* type);
+    int32_t look_again(size_t i);
+    void scan();
+
+    std::vector<PyObject*> names_;
+    PyTypeObject* type_ = nullptr;
+    unsigned int version_ = 0;
+    bool usable_ = false;
+    layout::KeysHead* keys_ = nullptr;  // the class's shared keys
+    Py_ssize_t entries_ = 0;            // how many names they held when last looked at
+    std::vector<int32_t> index_;        // per name: its index in the shared keys, or -1
+};
+
+}  // namespace sorvel::frame
