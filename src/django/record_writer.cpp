@@ -10,12 +10,8 @@ void RecordWriter::put_missing(size_t i, const DjangoFieldDescriptor& d) {
     output_.put_none(i);
 }
 
-void RecordWriter::put(size_t i, PyObject* value, const DjangoFieldDescriptor& d) {
-    if (value == Py_None) {
-        output_.put_none(i);
-        return;
-    }
-    output_.put(i, value, [&](PyObject* present) { return read_django_value(present, d); });
+engine::FieldValue RecordWriter::read_value(PyObject* value, const DjangoFieldDescriptor& d) {
+    return read_django_value(value, d);
 }
 
 frame::Ref RecordWriter::finish() {

@@ -34,13 +34,18 @@ class RecordWriter {
     // "null not allowed" error.
     void put_missing(size_t i, const DjangoFieldDescriptor& d);
     // Field `i` holds `value` (None included), read as read_django_value reads it.
-    void put(size_t i, PyObject* value, const DjangoFieldDescriptor& d);
+    void put(size_t i, PyObject* value, const DjangoFieldDescriptor& d) {
+        if (value == Py_None) return output_.put_none(i);
+        output_.put(i, value, [&](PyObject* present) { return read_value(present, d); });
+    }
 
     // The record as a new dict, keys in ascending name order. An engine error is reported for
     // the record as a whole ("<batch>").
     frame::Ref finish();
 
   private:
+    static engine::FieldValue read_value(PyObject* value, const DjangoFieldDescriptor& d);
+
     engine::RecordShape& shape_;
     engine::FieldKeys keys_;
     engine::RecordOutput output_;

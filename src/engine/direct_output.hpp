@@ -22,6 +22,7 @@
 
 #include <Python.h>
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 
@@ -52,6 +53,35 @@ OutputForm output_form(const FieldKind& kind);
 // empty Ref when this value needs the generic road. Values that pass through come back as the
 // same object (a new reference).
 frame::Ref direct_output(OutputForm form, PyObject* value);
+
+// The same, with the values that pass through as they are decided inline: a str of one-byte
+// characters (no surrogate possible), a compact int, a finite float, a bool.
+inline frame::Ref direct_output_inline(OutputForm form, PyObject* value) {
+    switch (form) {
+        case OutputForm::Text:
+            if (PyUnicode_CheckExact(value) && PyUnicode_KIND(value) == PyUnicode_1BYTE_KIND) {
+                return frame::Ref::borrow(value);
+            }
+            break;
+        case OutputForm::Integer:
+            if (PyLong_CheckExact(value) &&
+                PyUnstable_Long_IsCompact(reinterpret_cast<PyLongObject*>(value))) {
+                return frame::Ref::borrow(value);
+            }
+            break;
+        case OutputForm::Float:
+            if (PyFloat_CheckExact(value) && std::isfinite(PyFloat_AS_DOUBLE(value))) {
+                return frame::Ref::borrow(value);
+            }
+            break;
+        case OutputForm::Boolean:
+            if (value == Py_True || value == Py_False) return frame::Ref::borrow(value);
+            break;
+        default:
+            break;
+    }
+    return direct_output(form, value);
+}
 
 // The text form of a value of form Decimal, DateTime, Date, Time or Uuid, written into `out`
 // (room for text::kMaxTextForm characters, always ASCII); returns the number of characters

@@ -10,10 +10,7 @@ using frame::Ref;
 RecordOutput::RecordOutput(const CompiledSchema& schema, bool direct)
     : schema_(schema),
       shape_(record_shape(schema)),
-      direct_(direct),
-      forms_(shape_.forms),
-      outputs_(schema.descriptors.size()),
-      in_order_(schema.order.size()) {
+      direct_(direct) {
     generic_.reserve(schema.descriptors.size());
 }
 
@@ -28,16 +25,10 @@ std::optional<EngineError> RecordOutput::serialize_generic() {
             generic_.clear();
             return serialized.error();
         }
-        outputs_[position] = json_to_python(serialized.value().values[0]);
+        store(position, json_to_python(serialized.value().values[0]).get());
     }
     generic_.clear();
     return std::nullopt;
-}
-
-Ref RecordOutput::build_dict() {
-    for (size_t i = 0; i < in_order_.size(); ++i)
-        in_order_[i] = outputs_[schema_.order[i]].get();
-    return shape_.dicts.make(in_order_);
 }
 
 }  // namespace sorvel::engine

@@ -31,24 +31,27 @@ class RecordOutput {
     RecordOutput(const RecordOutput&) = delete;
     RecordOutput& operator=(const RecordOutput&) = delete;
 
-    OutputForm form(size_t i) const { return forms_[i]; }
+    OutputForm form(size_t i) const { return shape_.forms[i]; }
 
     // Starts a record; every field must then be put once before finish().
-    void begin() { generic_.clear(); }
+    void begin() {
+        generic_.clear();
+        fill_.emplace(shape_.dicts.start());
+    }
 
-    // Field `i` of the current record is None (a null value).
-    void put_none(size_t i) { outputs_[i] = frame::Ref::borrow(Py_None); }
+    // Field `i` of the current record is None (a null value): the template's own value.
+    void put_none(size_t) {}
     // Field `i` holds the present value `value`: its direct output if it has one, else the
     // FieldValue `read(value)` gives (which may raise, ending the record).
     template <class Read>
     void put(size_t i, PyObject* value, Read&& read) {
-        frame::Ref direct;
-        if (direct_) direct = direct_output(forms_[i], value);
-        if (direct) {
-            outputs_[i] = std::move(direct);
-        } else {
-            generic_.emplace_back(uint32_t(i), read(value));
+        if (direct_) {
+            if (frame::Ref direct = direct_output_inline(shape_.forms[i], value)) {
+                store(i, direct.get());
+                return;
+            }
         }
+        generic_.emplace_back(uint32_t(i), read(value));
     }
     void put_value(size_t i, FieldValue&& value) {
         generic_.emplace_back(uint32_t(i), std::move(value));
@@ -61,20 +64,21 @@ class RecordOutput {
         if (!generic_.empty()) {
             if (auto error = serialize_generic()) fail(*error);
         }
-        return build_dict();
+        return fill_->done();
     }
 
   private:
+    void store(size_t i, PyObject* output) {
+        const int32_t place = shape_.places[i];
+        if (place >= 0) fill_->set(size_t(place), output);
+    }
     std::optional<EngineError> serialize_generic();
-    frame::Ref build_dict();
 
     const CompiledSchema& schema_;
     RecordShape& shape_;
     bool direct_;
-    const std::vector<OutputForm>& forms_;
-    std::vector<frame::Ref> outputs_;
+    std::optional<frame::DictTemplate::Fill> fill_;  // the current record's dict
     std::vector<std::pair<uint32_t, FieldValue>> generic_;
-    std::vector<PyObject*> in_order_;  // the record's outputs in output order, borrowed
 };
 
 }  // namespace sorvel::engine

@@ -42,12 +42,20 @@ std::vector<OutputForm> forms_of(const CompiledSchema& schema) {
     return forms;
 }
 
+std::vector<int32_t> places_of(const CompiledSchema& schema) {
+    std::vector<int32_t> places(schema.descriptors.size(), -1);
+    for (size_t place = 0; place < schema.order.size(); ++place)
+        places[schema.order[place]] = int32_t(place);
+    return places;
+}
+
 }  // namespace
 
 RecordShape::RecordShape(const CompiledSchema& schema)
     : keys(interned_keys(schema)),
       forms(forms_of(schema)),
       dicts(borrowed(keys, schema.order)),
+      places(places_of(schema)),
       attributes(borrowed(keys, all_positions(keys.size()))) {}
 
 RecordShape& record_shape(const CompiledSchema& schema) {

@@ -28,6 +28,9 @@ struct RecordShape {
     std::vector<frame::Ref> keys;  // interned field names, declaration order
     std::vector<OutputForm> forms;
     frame::DictTemplate dicts;  // keys in output order
+    // Per field, in declaration order: its key's place in the dicts, or -1 for a field whose
+    // name a later field reuses (its value is dropped).
+    std::vector<int32_t> places;
     frame::AttributeReader attributes;
 };
 

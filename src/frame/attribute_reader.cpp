@@ -63,7 +63,7 @@ Ref AttributeReader::read_dict_first(PyObject* object, size_t i) {
     return Ref();
 }
 
-Ref AttributeReader::read(PyObject* object, size_t i) {
+Ref AttributeReader::read_any(PyObject* object, size_t i) {
     PyTypeObject* type = Py_TYPE(object);
     if (type != type_ || version_ == 0 || type->tp_version_tag != version_) examine(type);
     if (plain_ && from_dict_[i]) {

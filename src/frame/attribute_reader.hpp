@@ -33,9 +33,21 @@ class AttributeReader {
 
     // getattr(object, names[i]): the value (a new reference), or null with the lookup's Python
     // exception pending, exactly as PyObject_GetAttr.
-    Ref read(PyObject* object, size_t i);
+    Ref read(PyObject* object, size_t i) {
+        // The common case inline: a class already examined, the value in the instance's inline
+        // values.
+        PyTypeObject* type = Py_TYPE(object);
+        PyObject* value = nullptr;
+        if (type == type_ && version_ != 0 && type->tp_version_tag == version_ && plain_ &&
+            from_dict_[i] &&
+            inline_.read(object, i, value) == InstanceValues::Answer::Found) {
+            return Ref::borrow(value);
+        }
+        return read_any(object, i);
+    }
 
   private:
+    Ref read_any(PyObject* object, size_t i);
     void examine(PyTypeObject* type);
     Ref read_dict_first(PyObject* object, size_t i);
 

@@ -3,7 +3,7 @@
 // Inserting the keys of every record one by one costs a hash probe and a slot search per key.
 // Instead a template dict holding the keys (values None) is made once, and each record's dict
 // is its copy (PyDict_Copy clones the template's key table in one piece) with the values then
-// stored into the copied table's entries, in key order. The table is CPython 3.13's
+// stored straight into the copied table's entries. The table is CPython 3.13's
 // combined-table layout; each copy is checked (table kind, entry count, and every entry's key
 // by identity) before a value is stored, and any mismatch falls back to PyDict_SetItem on the
 // copy, so a different layout costs speed, never correctness. Garbage-collector tracking is
@@ -15,6 +15,7 @@
 #include <span>
 #include <vector>
 
+#include "frame/dict_layout.hpp"
 #include "frame/ref.hpp"
 
 namespace sorvel::frame {
@@ -27,11 +28,50 @@ class DictTemplate {
     DictTemplate(const DictTemplate&) = delete;
     DictTemplate& operator=(const DictTemplate&) = delete;
 
+    // One new dict, every key mapped to None until its value is set. The dict stays untracked
+    // by the garbage collector (so no Python code can reach it) until done().
+    class Fill {
+      public:
+        // The value of keys[i] (borrowed; the dict takes its own reference). Each key is set at
+        // most once.
+        void set(size_t i, PyObject* value) {
+            if (entries_ != nullptr) [[likely]] {
+                entries_[i].value = Py_NewRef(value);  // replaces None, which is immortal
+                track_ = track_ || may_be_tracked(value);
+            } else {
+                set_generic(i, value);
+            }
+        }
+        // The finished dict.
+        Ref done();
+
+      private:
+        friend class DictTemplate;
+        Fill(Ref dict, layout::UnicodeEntry* entries, PyObject* const* keys)
+            : dict_(std::move(dict)), entries_(entries), keys_(keys) {}
+        void set_generic(size_t i, PyObject* value);
+
+        Ref dict_;
+        layout::UnicodeEntry* entries_;  // the copy's own entries, or null: PyDict_SetItem
+        PyObject* const* keys_;
+        bool track_ = false;
+    };
+
+    Fill start();
+
     // A new dict mapping keys[i] to values[i] (borrowed, one per key), in key order.
     Ref make(std::span<PyObject* const> values);
 
+    // Whether storing `value` in a dict would make the interpreter track the dict.
+    static bool may_be_tracked(PyObject* value) {
+        PyTypeObject* type = Py_TYPE(value);
+        if (!PyType_IS_GC(type)) return false;  // str, int, float, bool, None: the usual values
+        if (type->tp_is_gc != nullptr && !PyObject_IS_GC(value)) return false;
+        return !PyTuple_CheckExact(value) || PyObject_GC_IsTracked(value);
+    }
+
   private:
-    bool fill_in_place(PyObject* dict, std::span<PyObject* const> values);
+    layout::UnicodeEntry* own_entries(PyObject* dict) const;
 
     std::vector<PyObject*> keys_;
     Ref template_;
