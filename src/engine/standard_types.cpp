@@ -171,6 +171,21 @@ std::optional<text::Decimal> exact_decimal(PyObject* value) {
 
 bool decimal_storage_trusted() { return decimal_layout == Layout::Trusted; }
 
+std::optional<text::DecimalDigits> exact_decimal_digits(PyObject* value) {
+    PyTypeObject* type = loaded_class("decimal", "Decimal", decimal_cell);
+    if (type == nullptr || Py_TYPE(value) != type || !decimal_layout_trusted(type)) {
+        return std::nullopt;
+    }
+    const DecimalObject* d = decimal_fields(value);
+    // Positional text: the coefficient's digits with the point placed -exp from the right, and
+    // as many zeros in front as needed; leading zeros are not counted, and a zero coefficient
+    // has one digit, as libmpdec counts it.
+    if ((d->flags & kSpecial) != 0 || d->exp > 0 || d->exp + d->digits - 1 < -6 || d->digits < 1) {
+        return std::nullopt;
+    }
+    return text::DecimalDigits{uint64_t(d->digits), uint64_t(-d->exp)};
+}
+
 std::optional<text::Uuid> exact_uuid_fast(PyObject* value) {
     PyTypeObject* type = loaded_class("uuid", "UUID", uuid_cell);
     if (type == nullptr || Py_TYPE(value) != type) return std::nullopt;
