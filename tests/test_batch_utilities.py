@@ -2,11 +2,11 @@
 and validate_names_batch."""
 
 import decimal
-import math
 import gc
+import math
 import random
-import weakref
 import statistics
+import weakref
 
 import pytest
 
