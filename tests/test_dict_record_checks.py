@@ -13,47 +13,18 @@ import zoneinfo
 import pytest
 
 import _native
+from test_batches import Failing, Sized
+from test_direct_output import (BytesSub, DateSub, DateTimeSub, DecimalSub, FixedOffset,
+                                FloatSub, IntSub, TimeSub, UuidSub)
 
 enginetest = pytest.importorskip("_enginetest")
 
 D = decimal.Decimal
 
 
-class StrSub(str):
+class LongStr(str):
     def __len__(self):
         return 1000
-
-
-class IntSub(int):
-    pass
-
-
-class FloatSub(float):
-    pass
-
-
-class DecimalSub(D):
-    pass
-
-
-class DateTimeSub(dt.datetime):
-    pass
-
-
-class DateSub(dt.date):
-    pass
-
-
-class TimeSub(dt.time):
-    pass
-
-
-class UuidSub(uuid.UUID):
-    pass
-
-
-class BytesSub(bytes):
-    pass
 
 
 class ListSub(list):
@@ -65,51 +36,19 @@ class DictSub(dict):
         raise AssertionError("a dict record is read from its own storage")
 
 
-class Sized:
-    def __len__(self):
-        return 3
-
-
-class Failing:
-    def __len__(self):
-        raise RuntimeError("no length")
-
-    def __str__(self):
-        raise RuntimeError("no text")
-
-    def isoformat(self):
-        raise RuntimeError("no isoformat")
-
-
-class Offset(dt.tzinfo):
-    def __init__(self, offset):
-        self.offset = offset
-
-    def utcoffset(self, when):
-        if isinstance(self.offset, Exception):
-            raise self.offset
-        return self.offset
-
-    def dst(self, when):
-        return None
-
-    def tzname(self, when):
-        return "offset"
-
-
 class Key(str):
     """A str key of the same text as a field name, which dicts store in their general table."""
 
 
 TZINFOS = [None, dt.timezone.utc, dt.timezone(dt.timedelta(hours=5, minutes=30)),
            dt.timezone(dt.timedelta(seconds=30)), zoneinfo.ZoneInfo("Europe/Paris"),
-           Offset(dt.timedelta(hours=-3)), Offset(dt.timedelta(hours=25)), Offset(None),
-           Offset(RuntimeError("no offset"))]
+           FixedOffset(dt.timedelta(hours=-3)), FixedOffset(dt.timedelta(hours=25)),
+           FixedOffset(None), FixedOffset(RuntimeError("no offset"))]
 
 
 def values():
     rng = random.Random(5)
-    out = ["", "abc", "x" * 10, "\u00e9t\u00e9", "\U0001F600" * 3, StrSub("s"), Sized(),
+    out = ["", "abc", "x" * 10, "\u00e9t\u00e9", "\U0001F600" * 3, LongStr("s"), Sized(3),
            Failing(), 0, 1, -1, 5, 10, 11, 2**30, 2**62, 2**63 - 1, 2**63, -2**63 - 1, 2**100,
            True, False, IntSub(7), 0.0, -0.0, 1.5, 10.0, 10.5, float("nan"), float("inf"),
            float("-inf"), FloatSub(2.5), b"", b"abc", b"x" * 20, bytearray(b"xy"), BytesSub(b"s"),
@@ -251,6 +190,6 @@ def test_validate_many_takes_the_direct_road():
     schema = _native.Schema({"name": _native.Field(str, max_length=3),
                              "age": _native.Field(int, min_value=0)})
     fields = [("name", "str", False, False, 3, None), ("age", "int", False, False, 0, None)]
-    records = [{"name": "abcd", "age": -1}, {"age": 2**80}, {"name": StrSub("a"), "age": True}]
+    records = [{"name": "abcd", "age": -1}, {"age": 2**80}, {"name": LongStr("a"), "age": True}]
     assert _native.validate_many(records, schema) == enginetest.validate_dicts(fields, records,
                                                                                  True)

@@ -1,10 +1,8 @@
 #include "frame/dict_item_reader.hpp"
 
-#include <cstdint>
 #include <cstring>
 
 #include "frame/error.hpp"
-#include "frame/once.hpp"
 
 namespace sorvel::frame {
 
@@ -29,50 +27,13 @@ bool holds(const StrEntry& entry, PyObject* key) {
            std::memcmp(PyUnicode_DATA(found), PyUnicode_DATA(key), size_t(length) * kind) == 0;
 }
 
-// Whether dicts are laid out as above: checked on dicts of known contents, including that a
-// deleted entry loses its key and that a non-str key changes the table's kind.
-bool layout_holds() {
-    Ref first = Ref::steal(PyUnicode_InternFromString("sorvel.first"));
-    Ref second = Ref::steal(PyUnicode_InternFromString("sorvel.second"));
-    Ref number = Ref::steal(PyLong_FromLong(12345));
-    Ref dict = Ref::steal(PyDict_New());
-    Ref mixed = Ref::steal(PyDict_New());
-    if (!first || !second || !number || !dict || !mixed ||
-        PyDict_SetItem(dict.get(), first.get(), Py_True) < 0 ||
-        PyDict_SetItem(dict.get(), second.get(), Py_False) < 0 ||
-        PyDict_SetItem(mixed.get(), first.get(), Py_True) < 0 ||
-        PyDict_SetItem(mixed.get(), number.get(), Py_False) < 0) {
-        discard_error();
-        return false;
-    }
-    const TableHead* head = str_table(dict.get());
-    if (head == nullptr || head->entry_count != 2 || head->log2_index_bytes < head->log2_size ||
-        head->log2_index_bytes > 8 * sizeof(Py_ssize_t) - 2 || str_table(mixed.get()) != nullptr) {
-        return false;
-    }
-    const StrEntry* entries = entries_of(head);
-    if (entries[0].key != first.get() || entries[0].value != Py_True ||
-        entries[1].key != second.get() || entries[1].value != Py_False) {
-        return false;
-    }
-    if (PyDict_DelItem(dict.get(), first.get()) < 0) {
-        discard_error();
-        return false;
-    }
-    head = str_table(dict.get());
-    return head != nullptr && entries_of(head)[0].key == nullptr &&
-           entries_of(head)[1].key == second.get();
-}
-
-bool layout_trusted() {
-    static Once<bool> cell;
-    return cell.get(layout_holds);
-}
-
 }  // namespace
 
 DictItemReader::DictItemReader(std::span<PyObject* const> keys)
-    : keys_(keys.begin(), keys.end()), hints_(keys.size(), 0), layout_trusted_(layout_trusted()) {
+    : keys_(keys.begin(), keys.end()),
+      hints_(keys.size()),
+      layout_trusted_(dict_layout::trusted()) {
+    // Before the first dict: the declaration order.
     for (size_t i = 0; i < keys_.size(); ++i)
         hints_[i] = Py_ssize_t(i);
 }
