@@ -46,6 +46,13 @@ TZINFOS = [None, dt.timezone.utc, dt.timezone(dt.timedelta(hours=5, minutes=30))
            FixedOffset(None), FixedOffset(RuntimeError("no offset"))]
 
 
+def forged_uuid(number):
+    """A uuid.UUID whose int slot holds what its constructor would refuse."""
+    value = uuid.UUID(int=1)
+    object.__setattr__(value, "int", number)
+    return value
+
+
 def values():
     rng = random.Random(5)
     out = ["", "abc", "x" * 10, "\u00e9t\u00e9", "\U0001F600" * 3, LongStr("s"), Sized(3),
@@ -58,6 +65,9 @@ def values():
                            "0.0000001", "0E-8", "1E+2", "99999999.99", "1" + "0" * 40,
                            "1." + "0" * 35, "NaN", "-Infinity", "sNaN"]]
     out += [DecimalSub("1.25"), DecimalSub("1E+2")]
+    out += [uuid.UUID(int=rng.getrandbits(128)) for _ in range(4)]
+    out += [forged_uuid(n) for n in [-1, 2**128, 2**200, 1.5, True, 2**64]]
+    out += [uuid.UUID.__new__(uuid.UUID)]
     out += [D(rng.randint(-10**12, 10**12)).scaleb(-rng.randint(0, 9)) for _ in range(12)]
     for tz in TZINFOS:
         out += [dt.datetime(2024, 1, 15, 10, 30, tzinfo=tz), dt.time(10, 30, 5, tzinfo=tz)]

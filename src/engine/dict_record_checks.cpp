@@ -73,7 +73,7 @@ bool DictRecordChecks::passes(const Plan& plan, PyObject* value) {
         case kind_index<TimeKind>:
             return isoformat_certain(value, Temporal::Time);
         case kind_index<UuidKind>:
-            return bool(exact_uuid_fast(value));
+            return exact_uuid_fits(value);
         case kind_index<ListKind>:
             return PyList_Check(value);
         case kind_index<DictKind>:

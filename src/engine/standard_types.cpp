@@ -186,12 +186,33 @@ std::optional<text::DecimalDigits> exact_decimal_digits(PyObject* value) {
     return text::DecimalDigits{uint64_t(d->digits), uint64_t(-d->exp)};
 }
 
-std::optional<text::Uuid> exact_uuid_fast(PyObject* value) {
+namespace {
+
+// The int slot of an exact uuid.UUID (null when the slot is empty), or nullopt when the value
+// is not one or its slot is not known.
+std::optional<PyObject*> uuid_number(PyObject* value) {
     PyTypeObject* type = loaded_class("uuid", "UUID", uuid_cell);
     if (type == nullptr || Py_TYPE(value) != type) return std::nullopt;
     const Py_ssize_t offset = uuid_int_offset(type);
-    if (offset < 0) return exact_uuid(value);
-    PyObject* number = *reinterpret_cast<PyObject**>(reinterpret_cast<char*>(value) + offset);
+    if (offset < 0) return std::nullopt;
+    return *reinterpret_cast<PyObject**>(reinterpret_cast<char*>(value) + offset);
+}
+
+}  // namespace
+
+bool exact_uuid_fits(PyObject* value) {
+    const auto number = uuid_number(value);
+    if (!number) return bool(exact_uuid_fast(value));
+    return *number != nullptr && PyLong_CheckExact(*number) && _PyLong_Sign(*number) >= 0 &&
+           _PyLong_NumBits(*number) <= 128;
+}
+
+std::optional<text::Uuid> exact_uuid_fast(PyObject* value) {
+    PyTypeObject* type = loaded_class("uuid", "UUID", uuid_cell);
+    if (type == nullptr || Py_TYPE(value) != type) return std::nullopt;
+    const auto slot = uuid_number(value);
+    if (!slot) return exact_uuid(value);
+    PyObject* number = *slot;
     if (number == nullptr || !PyLong_CheckExact(number)) return std::nullopt;
     text::Uuid uuid;
     const Py_ssize_t written =

@@ -34,4 +34,8 @@ std::optional<text::DecimalDigits> exact_decimal_digits(PyObject* value);
 // An exact uuid.UUID's 128 bits, read from its int slot; nullopt otherwise.
 std::optional<text::Uuid> exact_uuid_fast(PyObject* value);
 
+// Whether exact_uuid_fast answers for `value`, found without copying the bits out: the int
+// slot of an exact uuid.UUID holds an int in 0..2**128-1.
+bool exact_uuid_fits(PyObject* value);
+
 }  // namespace sorvel::engine
