@@ -188,11 +188,9 @@ std::optional<text::DecimalDigits> exact_decimal_digits(PyObject* value) {
 
 namespace {
 
-// The int slot of an exact uuid.UUID (null when the slot is empty), or nullopt when the value
-// is not one or its slot is not known.
-std::optional<PyObject*> uuid_number(PyObject* value) {
-    PyTypeObject* type = loaded_class("uuid", "UUID", uuid_cell);
-    if (type == nullptr || Py_TYPE(value) != type) return std::nullopt;
+// What the int slot of `value`, an exact uuid.UUID of class `type`, holds (null when it is
+// empty); nullopt when the slot's place is not known.
+std::optional<PyObject*> uuid_slot_value(PyObject* value, PyTypeObject* type) {
     const Py_ssize_t offset = uuid_int_offset(type);
     if (offset < 0) return std::nullopt;
     return *reinterpret_cast<PyObject**>(reinterpret_cast<char*>(value) + offset);
@@ -201,8 +199,10 @@ std::optional<PyObject*> uuid_number(PyObject* value) {
 }  // namespace
 
 bool exact_uuid_fits(PyObject* value) {
-    const auto number = uuid_number(value);
-    if (!number) return bool(exact_uuid_fast(value));
+    PyTypeObject* type = loaded_class("uuid", "UUID", uuid_cell);
+    if (type == nullptr || Py_TYPE(value) != type) return false;
+    const auto number = uuid_slot_value(value, type);
+    if (!number) return bool(exact_uuid(value));
     return *number != nullptr && PyLong_CheckExact(*number) && _PyLong_Sign(*number) >= 0 &&
            _PyLong_NumBits(*number) <= 128;
 }
@@ -210,7 +210,7 @@ bool exact_uuid_fits(PyObject* value) {
 std::optional<text::Uuid> exact_uuid_fast(PyObject* value) {
     PyTypeObject* type = loaded_class("uuid", "UUID", uuid_cell);
     if (type == nullptr || Py_TYPE(value) != type) return std::nullopt;
-    const auto slot = uuid_number(value);
+    const auto slot = uuid_slot_value(value, type);
     if (!slot) return exact_uuid(value);
     PyObject* number = *slot;
     if (number == nullptr || !PyLong_CheckExact(number)) return std::nullopt;
