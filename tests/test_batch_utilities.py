@@ -2,9 +2,11 @@
 and validate_names_batch."""
 
 import decimal
+import gc
 import math
 import random
 import statistics
+import weakref
 
 import pytest
 
@@ -493,6 +495,22 @@ def test_large_name_batch_keeps_order():
              for _ in range(20_000)]
     result = _native.validate_names_batch(names)
     assert result == [expected_name(name) for name in names]
+
+
+def test_name_results_take_part_in_garbage_collection():
+    class Box:
+        pass
+
+    result = _native.validate_names_batch(["Jane Doe", "Jane"])
+    assert all(gc.is_tracked(entry) for entry in result)
+    for entry in result:
+        box = Box()
+        box.entry = entry
+        entry["errors"].append(box)
+    boxes = [weakref.ref(entry["errors"][-1]) for entry in result]
+    del result, entry, box
+    gc.collect()
+    assert [ref() for ref in boxes] == [None, None]
 
 
 def test_name_results_are_independent_dicts():

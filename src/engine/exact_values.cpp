@@ -156,6 +156,24 @@ std::optional<text::Date> exact_date(PyObject* value) {
                       uint8_t(PyDateTime_GET_DAY(value))};
 }
 
+bool isoformat_certain(PyObject* value, Temporal type) {
+    PyDateTime_CAPI* api = datetime_api();
+    if (api == nullptr) return false;
+    switch (type) {
+        case Temporal::Date:
+            return Py_TYPE(value) == api->DateType;
+        case Temporal::DateTime:
+            if (Py_TYPE(value) != api->DateTimeType) return false;
+            break;
+        case Temporal::Time:
+            if (Py_TYPE(value) != api->TimeType) return false;
+            break;
+    }
+    PyObject* tzinfo = type == Temporal::DateTime ? PyDateTime_DATE_GET_TZINFO(value)
+                                                  : PyDateTime_TIME_GET_TZINFO(value);
+    return tzinfo == Py_None || Py_TYPE(tzinfo) == Py_TYPE(api->TimeZone_UTC);
+}
+
 std::optional<text::Time> exact_time(PyObject* value) {
     PyDateTime_CAPI* api = datetime_api();
     if (api == nullptr || Py_TYPE(value) != api->TimeType) return std::nullopt;

@@ -22,6 +22,12 @@ std::optional<text::Time> exact_time(PyObject* value);
 std::optional<text::DateTime> exact_datetime(PyObject* value);
 std::optional<text::Uuid> exact_uuid(PyObject* value);
 
+// Whether value.isoformat() certainly succeeds without running Python code: a date, time or
+// datetime (as `type` says: date.isoformat() fails only on other types) of the standard
+// library's own class, without tzinfo or with a datetime.timezone, whose offset is always valid.
+enum class Temporal { DateTime, Date, Time };
+bool isoformat_certain(PyObject* value, Temporal type);
+
 // Exactly what value.isoformat() returns for the standard library's own date, time and datetime
 // objects (offsets included), and what str() returns for a uuid.UUID; nullopt otherwise.
 std::optional<std::string> exact_isoformat(PyObject* value);

@@ -171,12 +171,48 @@ std::optional<text::Decimal> exact_decimal(PyObject* value) {
 
 bool decimal_storage_trusted() { return decimal_layout == Layout::Trusted; }
 
+std::optional<text::DecimalDigits> exact_decimal_digits(PyObject* value) {
+    PyTypeObject* type = loaded_class("decimal", "Decimal", decimal_cell);
+    if (type == nullptr || Py_TYPE(value) != type || !decimal_layout_trusted(type)) {
+        return std::nullopt;
+    }
+    const DecimalObject* d = decimal_fields(value);
+    // Positional text: the coefficient's digits with the point placed -exp from the right, and
+    // as many zeros in front as needed; leading zeros are not counted, and a zero coefficient
+    // has one digit, as libmpdec counts it.
+    if ((d->flags & kSpecial) != 0 || d->exp > 0 || d->exp + d->digits - 1 < -6 || d->digits < 1) {
+        return std::nullopt;
+    }
+    return text::DecimalDigits{uint64_t(d->digits), uint64_t(-d->exp)};
+}
+
+namespace {
+
+// What the int slot of `value`, an exact uuid.UUID of class `type`, holds (null when it is
+// empty); nullopt when the slot's place is not known.
+std::optional<PyObject*> uuid_slot_value(PyObject* value, PyTypeObject* type) {
+    const Py_ssize_t offset = uuid_int_offset(type);
+    if (offset < 0) return std::nullopt;
+    return *reinterpret_cast<PyObject**>(reinterpret_cast<char*>(value) + offset);
+}
+
+}  // namespace
+
+bool exact_uuid_fits(PyObject* value) {
+    PyTypeObject* type = loaded_class("uuid", "UUID", uuid_cell);
+    if (type == nullptr || Py_TYPE(value) != type) return false;
+    const auto number = uuid_slot_value(value, type);
+    if (!number) return bool(exact_uuid(value));
+    return *number != nullptr && PyLong_CheckExact(*number) && _PyLong_Sign(*number) >= 0 &&
+           _PyLong_NumBits(*number) <= 128;
+}
+
 std::optional<text::Uuid> exact_uuid_fast(PyObject* value) {
     PyTypeObject* type = loaded_class("uuid", "UUID", uuid_cell);
     if (type == nullptr || Py_TYPE(value) != type) return std::nullopt;
-    const Py_ssize_t offset = uuid_int_offset(type);
-    if (offset < 0) return exact_uuid(value);
-    PyObject* number = *reinterpret_cast<PyObject**>(reinterpret_cast<char*>(value) + offset);
+    const auto slot = uuid_slot_value(value, type);
+    if (!slot) return exact_uuid(value);
+    PyObject* number = *slot;
     if (number == nullptr || !PyLong_CheckExact(number)) return std::nullopt;
     text::Uuid uuid;
     const Py_ssize_t written =

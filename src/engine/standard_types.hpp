@@ -26,7 +26,16 @@ std::optional<text::Decimal> exact_decimal(PyObject* value);
 // interpreter whose layout passed the self-test) rather than through str().
 bool decimal_storage_trusted();
 
+// The digits and places that counting on the text of str(value) gives (text::count_decimal_text),
+// read from an exact decimal.Decimal's storage when str() is positional; nullopt for anything
+// else, or when the storage is not trusted.
+std::optional<text::DecimalDigits> exact_decimal_digits(PyObject* value);
+
 // An exact uuid.UUID's 128 bits, read from its int slot; nullopt otherwise.
 std::optional<text::Uuid> exact_uuid_fast(PyObject* value);
+
+// Whether exact_uuid_fast answers for `value`, found without copying the bits out: the int
+// slot of an exact uuid.UUID holds an int in 0..2**128-1.
+bool exact_uuid_fits(PyObject* value);
 
 }  // namespace sorvel::engine

@@ -16,25 +16,27 @@ DictTemplate::DictTemplate(std::span<PyObject* const> keys) : keys_(keys.begin()
     for (PyObject* key : keys_) {
         if (PyDict_SetItem(template_.get(), key, Py_None) < 0) throw_fetched();
     }
+    trusted_ = dict_layout::trusted();
 }
 
-layout::UnicodeEntry* DictTemplate::own_entries(PyObject* dict) const {
+dict_layout::StrEntry* DictTemplate::own_entries(PyObject* dict) const {
     auto* object = reinterpret_cast<PyDictObject*>(dict);
     // The copy must own its table: the values are stored in it.
-    if (object->ma_values != nullptr || object->ma_used != Py_ssize_t(keys_.size()) ||
+    if (!trusted_ || object->ma_values != nullptr || object->ma_used != Py_ssize_t(keys_.size()) ||
         object->ma_keys == reinterpret_cast<PyDictObject*>(template_.get())->ma_keys ||
         PyObject_GC_IsTracked(dict)) {
         return nullptr;
     }
-    auto* head = reinterpret_cast<layout::KeysHead*>(object->ma_keys);
-    if (head->kind != layout::kUnicodeKeys || head->nentries != Py_ssize_t(keys_.size()) ||
+    auto* head = reinterpret_cast<dict_layout::TableHead*>(object->ma_keys);
+    if (head->kind != dict_layout::kStrKeys || head->entry_count != Py_ssize_t(keys_.size()) ||
         head->log2_index_bytes > 8 * sizeof(Py_ssize_t) - 2) {
         return nullptr;
     }
-    layout::UnicodeEntry* entries = layout::unicode_entries(head);
-    for (size_t i = 0; i < keys_.size(); ++i) {
-        if (entries[i].key != keys_[i] || entries[i].value != Py_None) return nullptr;
-    }
+    // A copy of the template clones its table, entries in the same order; the ends are checked
+    // as a guard against anything else.
+    dict_layout::StrEntry* entries = dict_layout::entries_of(head);
+    const size_t last = keys_.size() - 1;
+    if (entries[0].key != keys_[0] || entries[last].key != keys_[last]) return nullptr;
     return entries;
 }
 
@@ -46,7 +48,7 @@ DictTemplate::Fill DictTemplate::start() {
     }
     Ref dict = Ref::steal(PyDict_Copy(template_.get()));
     if (!dict) throw_fetched();
-    layout::UnicodeEntry* entries = own_entries(dict.get());
+    dict_layout::StrEntry* entries = own_entries(dict.get());
     return Fill(std::move(dict), entries, keys_.data());
 }
 

@@ -4,10 +4,10 @@
 // Instead a template dict holding the keys (values None) is made once, and each record's dict
 // is its copy (PyDict_Copy clones the template's key table in one piece) with the values then
 // stored straight into the copied table's entries. The table is CPython 3.13's
-// combined-table layout; each copy is checked (table kind, entry count, and every entry's key
-// by identity) before a value is stored, and any mismatch falls back to PyDict_SetItem on the
-// copy, so a different layout costs speed, never correctness. Garbage-collector tracking is
-// kept as inserting would keep it.
+// combined-table layout (dict_layout.hpp, checked once per process); each copy is checked (its
+// own table, its kind, entry count and end keys) before a value is stored, and any mismatch
+// falls back to PyDict_SetItem on the copy, so a different layout costs speed, never
+// correctness. Garbage-collector tracking is kept as inserting would keep it.
 #pragma once
 
 #include <Python.h>
@@ -47,12 +47,12 @@ class DictTemplate {
 
       private:
         friend class DictTemplate;
-        Fill(Ref dict, layout::UnicodeEntry* entries, PyObject* const* keys)
+        Fill(Ref dict, dict_layout::StrEntry* entries, PyObject* const* keys)
             : dict_(std::move(dict)), entries_(entries), keys_(keys) {}
         void set_generic(size_t i, PyObject* value);
 
         Ref dict_;
-        layout::UnicodeEntry* entries_;  // the copy's own entries, or null: PyDict_SetItem
+        dict_layout::StrEntry* entries_;  // the copy's own entries, or null: PyDict_SetItem
         PyObject* const* keys_;
         bool track_ = false;
     };
@@ -71,10 +71,11 @@ class DictTemplate {
     }
 
   private:
-    layout::UnicodeEntry* own_entries(PyObject* dict) const;
+    dict_layout::StrEntry* own_entries(PyObject* dict) const;
 
     std::vector<PyObject*> keys_;
     Ref template_;
+    bool trusted_ = false;  // the interpreter's dict tables are laid out as dict_layout says
 };
 
 }  // namespace sorvel::frame

@@ -15,9 +15,9 @@ bool same_name(PyObject* key, PyObject* name) {
 }
 
 // Where the shared keys of `type` hold `name`, or -1.
-int32_t index_of(layout::KeysHead* keys, PyObject* name) {
-    layout::UnicodeEntry* entries = layout::unicode_entries(keys);
-    for (Py_ssize_t j = 0; j < keys->nentries; ++j) {
+int32_t index_of(dict_layout::TableHead* keys, PyObject* name) {
+    dict_layout::StrEntry* entries = dict_layout::entries_of(keys);
+    for (Py_ssize_t j = 0; j < keys->entry_count; ++j) {
         if (entries[j].key != nullptr && same_name(entries[j].key, name)) return int32_t(j);
     }
     return -1;
@@ -49,15 +49,15 @@ bool check_layout() {
     }
     auto* type = reinterpret_cast<PyTypeObject*>(cls.get());
     if (Py_TYPE(instance.get()) != type || !keeps_values_inline(type)) return false;
-    layout::KeysHead* keys = reinterpret_cast<layout::KeysHead*>(
+    dict_layout::TableHead* keys = reinterpret_cast<dict_layout::TableHead*>(
         reinterpret_cast<PyHeapTypeObject*>(type)->ht_cached_keys);
-    if (keys == nullptr || keys->kind != layout::kSplitKeys || keys->nentries != 2 ||
+    if (keys == nullptr || keys->kind != dict_layout::kSplitKeys || keys->entry_count != 2 ||
         keys->log2_index_bytes > 8 * sizeof(Py_ssize_t) - 2) {
         return false;
     }
     const int32_t i = index_of(keys, first.get());
     const int32_t j = index_of(keys, second.get());
-    layout::InlineValues* values = layout::inline_values(instance.get());
+    dict_layout::InlineValues* values = dict_layout::inline_values(instance.get());
     if (i < 0 || j < 0 || i == j || values->valid != 1 || values->capacity <= std::max(i, j) ||
         values->values[i] != a.get() || values->values[j] != b.get()) {
         return false;
@@ -93,15 +93,15 @@ void InstanceValues::learn(PyTypeObject* type) {
     if (PyUnstable_Type_AssignVersionTag(type) == 0) return;
     version_ = type->tp_version_tag;
     if (!keeps_values_inline(type) || !layout_holds()) return;
-    layout::KeysHead* keys = shared_keys(type);
-    if (keys == nullptr || keys->kind != layout::kSplitKeys) return;
+    dict_layout::TableHead* keys = shared_keys(type);
+    if (keys == nullptr || keys->kind != dict_layout::kSplitKeys) return;
     keys_ = keys;
     usable_ = true;
     scan();
 }
 
 void InstanceValues::scan() {
-    entries_ = keys_->nentries;
+    entries_ = keys_->entry_count;
     for (size_t i = 0; i < names_.size(); ++i) {
         if (index_[i] < 0) index_[i] = index_of(keys_, names_[i]);
     }
@@ -109,7 +109,7 @@ void InstanceValues::scan() {
 
 int32_t InstanceValues::look_again(size_t i) {
     // Shared keys only grow, and a name keeps its index: only new entries can change an answer.
-    if (keys_->nentries != entries_) scan();
+    if (keys_->entry_count != entries_) scan();
     return index_[i];
 }
 

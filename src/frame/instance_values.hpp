@@ -44,7 +44,7 @@ class InstanceValues {
             learn(type);
             if (!usable_) return Answer::Unknown;
         }
-        layout::InlineValues* values = layout::inline_values(object);
+        dict_layout::InlineValues* values = dict_layout::inline_values(object);
         if (!values->valid) return Answer::Unknown;
         int32_t index = index_[i];
         if (index < 0) index = look_again(i);
@@ -56,8 +56,8 @@ class InstanceValues {
 
   private:
     // Only for heap types.
-    static layout::KeysHead* shared_keys(PyTypeObject* type) {
-        return reinterpret_cast<layout::KeysHead*>(
+    static dict_layout::TableHead* shared_keys(PyTypeObject* type) {
+        return reinterpret_cast<dict_layout::TableHead*>(
             reinterpret_cast<PyHeapTypeObject*>(type)->ht_cached_keys);
     }
     void learn(PyTypeObject* type);
@@ -68,7 +68,7 @@ class InstanceValues {
     PyTypeObject* type_ = nullptr;
     unsigned int version_ = 0;
     bool usable_ = false;
-    layout::KeysHead* keys_ = nullptr;  // the class's shared keys
+    dict_layout::TableHead* keys_ = nullptr;  // the class's shared keys
     Py_ssize_t entries_ = 0;            // how many names they held when last looked at
     std::vector<int32_t> index_;        // per name: its index in the shared keys, or -1
 };

@@ -1,5 +1,6 @@
 // validate_many and serialize_many: a list of dicts or objects through one compiled schema.
 // Dict records take fast paths that work on the Python values directly.
+#include "engine/dict_record_checks.hpp"
 #include "engine/field_keys.hpp"
 #include "engine/reader.hpp"
 #include "engine/serialization.hpp"
@@ -31,22 +32,20 @@ Ref validate_many(PyObject*, PyObject* const* slots) {
     const auto& descriptors = schema.descriptors;
     const size_t checked = descriptors.size() * size_t(PyList_GET_SIZE(records));
     engine::FieldKeys keys(descriptors);
+    std::vector<PyObject*> key_objects(descriptors.size());
+    for (size_t i = 0; i < descriptors.size(); ++i)
+        key_objects[i] = keys.key(i);
+    engine::DictRecordChecks dict_checks(descriptors, key_objects);
     std::vector<engine::FieldError> errors;
     frame::walk_list(records, [&](PyObject* record) {
-        const bool is_dict = PyDict_Check(record);
+        if (PyDict_Check(record)) {
+            dict_checks.check(record, errors);
+            return;
+        }
         for (size_t i = 0; i < descriptors.size(); ++i) {
             const FieldDescriptor& descriptor = descriptors[i];
-            if (!is_dict) {
-                auto value = engine::read_field_value(record, descriptor, keys.key(i));
-                engine::validate_value(descriptor, value, errors);
-                continue;
-            }
-            Ref value = dict_lookup(record, keys.key(i));
-            if (!missing(value)) {
-                engine::validate_dict_value(descriptor, value.get(), errors);
-            } else if (!descriptor.nullable && !descriptor.has_default) {
-                errors.push_back(engine::required_error(descriptor));
-            }
+            auto value = engine::read_field_value(record, descriptor, key_objects[i]);
+            engine::validate_value(descriptor, value, errors);
         }
     });
     return engine::build_report(engine::make_report(std::move(errors), checked));

@@ -1,4 +1,5 @@
 // validate_ids_batch and validate_names_batch: fixed-rule checks of lists of texts.
+#include "frame/dict_template.hpp"
 #include "frame/interned.hpp"
 #include "frame/native_class.hpp"
 #include "frame/pool.hpp"
@@ -78,15 +79,6 @@ frame::Once<PyObject*> message_cells[4];
 constexpr const char* kMessages[4] = {"exceeds 120 characters", "must contain a space",
                                       "must not contain digits", "contains invalid characters"};
 
-// {"valid": <valid>, "errors": None}, copied for every result: a copy of a small dict clones
-// its table, where inserting the two keys would hash and probe twice.
-Ref result_template(PyObject* valid) {
-    Ref entry = frame::new_dict();
-    frame::dict_set(entry.get(), frame::interned::get(valid_key, "valid"), valid);
-    frame::dict_set(entry.get(), frame::interned::get(errors_key, "errors"), Py_None);
-    return entry;
-}
-
 Ref validate_names_batch(PyObject*, PyObject* const* slots) {
     PyObject* list = frame::parameter("names", [&] { return frame::as_list(slots[0]); });
     const Py_ssize_t n = PyList_GET_SIZE(list);
@@ -111,8 +103,10 @@ Ref validate_names_batch(PyObject*, PyObject* const* slots) {
     PyObject* messages[4];
     for (size_t k = 0; k < 4; ++k)
         messages[k] = frame::interned::get(message_cells[k], kMessages[k]);
-    PyObject* key = frame::interned::get(errors_key, "errors");
-    const Ref valid_entry = result_template(Py_True), invalid_entry = result_template(Py_False);
+    PyObject* const keys[] = {frame::interned::get(valid_key, "valid"),
+                              frame::interned::get(errors_key, "errors")};
+    // Every result has the same two keys: each is a copy of one table, values stored in place.
+    frame::DictTemplate results(keys);
     Ref result = frame::new_list(n);
     for (size_t i = 0; i < faults.size(); ++i) {
         const NameFaults& f = faults[i];
@@ -125,10 +119,8 @@ Ref validate_names_batch(PyObject*, PyObject* const* slots) {
         Ref errors = frame::new_list(count);
         for (Py_ssize_t m = 0; m < count; ++m)
             PyList_SET_ITEM(errors.get(), m, Py_NewRef(broken[m]));
-        Ref entry = Ref::steal(
-            frame::must(PyDict_Copy(count == 0 ? valid_entry.get() : invalid_entry.get())));
-        frame::dict_set(entry.get(), key, errors.get());
-        PyList_SET_ITEM(result.get(), Py_ssize_t(i), entry.release());
+        PyObject* const values[] = {count == 0 ? Py_True : Py_False, errors.get()};
+        PyList_SET_ITEM(result.get(), Py_ssize_t(i), results.make(values).release());
     }
     return result;
 }

@@ -4,11 +4,13 @@
 #include "django/django_error.hpp"
 #include "django/field_type.hpp"
 #include "django/value_reader.hpp"
+#include "engine/dict_record_checks.hpp"
 #include "engine/direct_output.hpp"
 #include "engine/reader.hpp"
 #include "engine/record_output.hpp"
 #include "engine/serialization.hpp"
 #include "engine/standard_types.hpp"
+#include "engine/validation.hpp"
 #include "frame/list_walk.hpp"
 #include "frame/module.hpp"
 #include "frame/module_def.hpp"
@@ -118,12 +120,80 @@ Ref record(PyObject*, PyObject* const* slots) {
     return output.finish([](const engine::EngineError& error) { error.raise(); });
 }
 
+// A field of `validate_dicts` from (name, kind name, nullable, has_default, first, second): the
+// kind's two limits in their declaration order (max and min length of a str, min and max of a
+// number, max digits and places of a Decimal, max length of bytes), None when unset.
+engine::FieldDescriptor limited_field(PyObject* item) {
+    const auto limit = [&](Py_ssize_t at) { return PyTuple_GetItem(item, at); };
+    engine::FieldKind kind = kind_named(limit(1));
+    std::visit(
+        [&](auto& k) {
+            using K = std::decay_t<decltype(k)>;
+            const auto set = [&](auto& field, Py_ssize_t at, auto convert) {
+                if (limit(at) != Py_None) field = convert(limit(at));
+            };
+            if constexpr (std::is_same_v<K, engine::StrKind>) {
+                set(k.max_length, 4, frame::as_u64);
+                set(k.min_length, 5, frame::as_u64);
+            } else if constexpr (std::is_same_v<K, engine::IntKind>) {
+                set(k.min_value, 4, frame::as_i64);
+                set(k.max_value, 5, frame::as_i64);
+            } else if constexpr (std::is_same_v<K, engine::FloatKind>) {
+                set(k.min_value, 4, frame::as_double);
+                set(k.max_value, 5, frame::as_double);
+            } else if constexpr (std::is_same_v<K, engine::DecimalKind>) {
+                set(k.max_digits, 4, frame::as_u32);
+                set(k.decimal_places, 5, frame::as_u32);
+            } else if constexpr (std::is_same_v<K, engine::BytesKind>) {
+                set(k.max_length, 4, frame::as_u64);
+            }
+        },
+        kind);
+    return {std::string(frame::as_text(limit(0))), std::move(kind), frame::as_bool(limit(2)),
+            frame::as_bool(limit(3))};
+}
+
+// validate_dicts(fields, records, direct): the report of validate_many for a list of dict
+// records, through DictRecordChecks (direct) or through PyDict_GetItemRef and
+// validate_dict_value for every field.
+Ref validate_dicts(PyObject*, PyObject* const* slots) {
+    std::vector<engine::FieldDescriptor> descriptors;
+    frame::walk_list(frame::as_list(slots[0]),
+                     [&](PyObject* item) { descriptors.push_back(limited_field(item)); });
+    engine::FieldKeys keys(descriptors);
+    std::vector<PyObject*> key_objects;
+    for (size_t i = 0; i < descriptors.size(); ++i)
+        key_objects.push_back(keys.key(i));
+    engine::DictRecordChecks checks(descriptors, key_objects);
+    const bool direct = frame::as_bool(slots[2]);
+    PyObject* records = frame::as_list(slots[1]);
+    const size_t checked = descriptors.size() * size_t(PyList_GET_SIZE(records));
+    std::vector<engine::FieldError> errors;
+    frame::walk_list(records, [&](PyObject* record) {
+        frame::as_dict(record);
+        if (direct) return checks.check(record, errors);
+        for (size_t i = 0; i < descriptors.size(); ++i) {
+            PyObject* found = nullptr;
+            if (PyDict_GetItemRef(record, key_objects[i], &found) < 0) frame::throw_fetched();
+            const Ref value = Ref::steal(found);
+            if (value && value.get() != Py_None) {
+                engine::validate_dict_value(descriptors[i], value.get(), errors);
+            } else if (!descriptors[i].nullable && !descriptors[i].has_default) {
+                errors.push_back(engine::required_error(descriptors[i]));
+            }
+        }
+    });
+    return engine::build_report(engine::make_report(std::move(errors), checked));
+}
+
 Ref decimal_storage_trusted(PyObject*) {
     return frame::new_bool(engine::decimal_storage_trusted());
 }
 
 constexpr const char* kKindValue[] = {"kind", "value"};
 constexpr const char* kRecord[] = {"fields", "data", "direct"};
+constexpr const char* kDicts[] = {"fields", "records", "direct"};
+constexpr frame::ArgumentSpec kValidateDicts{"validate_dicts", nullptr, kDicts, 0, 3, {}};
 constexpr frame::ArgumentSpec kDirect{"direct", nullptr, kKindValue, 0, 2, {}};
 constexpr frame::ArgumentSpec kGeneric{"generic", nullptr, kKindValue, 0, 2, {}};
 constexpr frame::ArgumentSpec kTextForm{"text_form", nullptr, kKindValue, 0, 2, {}};
@@ -143,10 +213,12 @@ PyMethodDef kDefs[] = {
      kFast, nullptr},
     {"record", frame::as_cfunction<frame::fastcall<kRecordSpec, record>>(), kFast, nullptr},
     {"decimal_storage_trusted", &frame::noargs<decimal_storage_trusted>, METH_NOARGS, nullptr},
+    {"validate_dicts", frame::as_cfunction<frame::fastcall<kValidateDicts, validate_dicts>>(),
+     kFast, nullptr},
 };
 
 PyMethodDef* const kFunctions[] = {&kDefs[0], &kDefs[1], &kDefs[2], &kDefs[3],
-                                   &kDefs[4], &kDefs[5], &kDefs[6]};
+                                   &kDefs[4], &kDefs[5], &kDefs[6], &kDefs[7]};
 
 int exec(PyObject* module) { return frame::exec_module(module, {{}, kFunctions}); }
 
