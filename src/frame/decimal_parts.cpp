@@ -36,9 +36,12 @@ int digit_count(uint64_t value) {
     return count;
 }
 
+// Allocated as the C constructor allocates its own class (PyObject_GC_New, then tracked); the
+// check at first use compares the tracking too. Every field is written below.
 Ref make(PyTypeObject* type, bool negative, uint64_t coefficient, int64_t exponent) {
-    Ref object = Ref::steal(type->tp_alloc(type, 0));
+    Ref object = Ref::steal(_PyObject_GC_New(type));
     if (!object) throw_fetched();
+    PyObject_GC_Track(object.get());
     auto* d = reinterpret_cast<DecimalObject*>(object.get());
     d->hash = -1;
     d->flags = uint8_t(kStaticStorage | (negative ? kNegative : 0));
@@ -81,7 +84,8 @@ bool same_as_constructed(PyTypeObject* type, const char* text, bool negative,
 
 bool layout_trusted(PyTypeObject* type) {
     // Only the C class has this name, size and no instance dict or weak references.
-    return std::strcmp(type->tp_name, "decimal.Decimal") == 0 &&
+    return std::strcmp(type->tp_name, "decimal.Decimal") == 0 && PyType_IS_GC(type) &&
+           (type->tp_flags & Py_TPFLAGS_PREHEADER) == 0 &&
            type->tp_basicsize == Py_ssize_t(sizeof(DecimalObject)) && type->tp_itemsize == 0 &&
            type->tp_dictoffset == 0 && type->tp_weaklistoffset == 0 &&
            same_as_constructed(type, "-123.45", true, 12345, -2) &&

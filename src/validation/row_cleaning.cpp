@@ -10,8 +10,11 @@
 
 #include "frame/convert.hpp"
 #include "frame/decimal_parts.hpp"
+#include "frame/dict_entries.hpp"
 #include "frame/error.hpp"
+#include "frame/interned.hpp"
 #include "frame/once.hpp"
+#include "frame/uuid_from_bytes.hpp"
 #include "text/ip_address.hpp"
 #include "text/plain_forms.hpp"
 #include "text/web_address.hpp"
@@ -55,48 +58,6 @@ PyObject* uuid_class() {
     return cell.get([] { return module_class("uuid", "UUID"); });
 }
 
-// What uuid.UUID.__init__ does once it has the integer: the two slots set through their member
-// descriptors (the class's own __setattr__ refuses), is_safe as SafeUUID.unknown.
-struct UuidSlots {
-    PyObject* int_slot;
-    PyObject* safe_slot;
-    PyObject* unknown;
-};
-
-const UuidSlots& uuid_slots() {
-    static frame::Once<UuidSlots> cell;
-    return cell.get([] {
-        PyObject* dict = reinterpret_cast<PyTypeObject*>(uuid_class())->tp_dict;
-        PyObject* int_slot = PyDict_GetItemString(dict, "int");
-        PyObject* safe_slot = PyDict_GetItemString(dict, "is_safe");
-        if (int_slot == nullptr || safe_slot == nullptr ||
-            Py_TYPE(int_slot)->tp_descr_set == nullptr ||
-            Py_TYPE(safe_slot)->tp_descr_set == nullptr)
-            frame::throw_type_error("uuid.UUID has an unexpected layout");
-        PyObject* safe = module_class("uuid", "SafeUUID");
-        PyObject* unknown = PyObject_GetAttrString(safe, "unknown");
-        if (unknown == nullptr) frame::throw_fetched();
-        Py_INCREF(int_slot);
-        Py_INCREF(safe_slot);
-        return UuidSlots{int_slot, safe_slot, unknown};  // kept for the life of the process
-    });
-}
-
-Ref make_uuid(const std::array<unsigned char, 16>& bytes) {
-    const UuidSlots& slots = uuid_slots();
-    auto* type = reinterpret_cast<PyTypeObject*>(uuid_class());
-    Ref number =
-        checked(PyLong_FromUnsignedNativeBytes(bytes.data(), 16, Py_ASNATIVEBYTES_BIG_ENDIAN));
-    Ref object = checked(type->tp_alloc(type, 0));
-    if (Py_TYPE(slots.int_slot)->tp_descr_set(slots.int_slot, object.get(), number.get()) < 0 ||
-        Py_TYPE(slots.safe_slot)->tp_descr_set(slots.safe_slot, object.get(), slots.unknown) < 0)
-        frame::throw_fetched();
-    // Its slots hold an int and an enum member and cannot be reassigned: it can never be part
-    // of a reference cycle, so the collector need not visit it.
-    if (PyObject_GC_IsTracked(object.get())) PyObject_GC_UnTrack(object.get());
-    return object;
-}
-
 // Django's `value in field.empty_values`: None, "", [], () and {}.
 bool is_empty(PyObject* value) {
     if (value == Py_None) return true;
@@ -124,10 +85,21 @@ bool may_be_int(std::string_view text) {
     return !text.empty();
 }
 
+// The names of the params of the messages, interned once each (PyDict_SetItemString would
+// make and intern the name for every error).
+PyObject* param_name(std::string_view name) {
+    static frame::Once<PyObject*> value, limit_value, show_value, max;
+    if (name == "value") return frame::interned::get(value, "value");
+    if (name == "limit_value") return frame::interned::get(limit_value, "limit_value");
+    if (name == "show_value") return frame::interned::get(show_value, "show_value");
+    if (name == "max") return frame::interned::get(max, "max");
+    frame::throw_value_error("unknown message param");
+}
+
 Ref params(std::initializer_list<std::pair<const char*, PyObject*>> items) {
     Ref dict = frame::new_dict();
     for (auto [name, value] : items)
-        if (PyDict_SetItemString(dict.get(), name, value) < 0) frame::throw_fetched();
+        frame::dict_set(dict.get(), param_name(name), value);
     return dict;
 }
 
@@ -372,7 +344,8 @@ Ref Cleaner::convert(size_t index, const FieldPlan& field, PyObject* raw) {
             if (raw == Py_None || Py_TYPE(raw) == reinterpret_cast<PyTypeObject*>(uuid_type_))
                 return Ref::borrow(raw);
             if (auto ascii = ascii_of(raw); ascii && PyUnicode_CheckExact(raw)) {
-                if (auto bytes = text::parse_plain_uuid(*ascii)) return make_uuid(*bytes);
+                if (auto bytes = text::parse_plain_uuid(*ascii))
+                    return frame::uuid_from_bytes(uuid_type_, *bytes);
             }
             break;
         case Kind::json:
@@ -628,22 +601,31 @@ int Cleaner::field_of(PyObject* key) const {
 bool Cleaner::walk(PyObject* row) {
     // No Python code runs during the walk, so the dict cannot change under it; the values are
     // taken as strong references before any field is cleaned.
-    Py_ssize_t position = 0;
-    PyObject *key, *value;
     size_t slot = 0;
     bool matched = false;
-    while (PyDict_Next(row, &position, &key, &value)) {
+    auto take = [&](PyObject* key, PyObject* value) {
         if (slot == layout_.size()) layout_.emplace_back();
         Slot& known = layout_[slot++];
         if (known.key != key) {
             // A key of another type might equal a field's name: such rows are looked up.
             if (!PyUnicode_CheckExact(key)) return false;
             int field = field_of(key);
-            if (field < 0) continue;
+            if (field < 0) return true;
             known = Slot{key, size_t(field)};
         }
         matched = true;
         if (!raws_[known.field]) raws_[known.field] = Ref::borrow(value);
+        return true;
+    };
+    if (frame::DictEntries table = frame::str_key_entries(row); table.readable) {
+        for (Py_ssize_t i = 0; i < table.count; ++i)
+            if (table.entries[i].value != nullptr)
+                take(table.entries[i].key, table.entries[i].value);
+    } else {
+        Py_ssize_t position = 0;
+        PyObject *key, *value;
+        while (PyDict_Next(row, &position, &key, &value))
+            if (!take(key, value)) return false;
     }
     // Rows whose keys are made at run time (parsed JSON) never match: stop walking them.
     misses_ = matched ? 0 : misses_ + (slot > 0);
