@@ -1,11 +1,12 @@
 // decimal.Decimal objects made from a sign, a coefficient and an exponent, without the text
 // parse and argument handling of Decimal(text).
 //
-// An object is allocated through the class and its libmpdec value written in place, exactly as
-// the C implementation's own constructor leaves it. That layout is CPython 3.13's _decimal; it
-// is checked once, at first use, against objects Decimal(text) makes (every field, for values
-// of every shape the fast path makes). When the check fails the answer is always "no object",
-// and the caller takes the public road.
+// An object is allocated through the class and its libmpdec value written in place as the C
+// implementation's own constructor writes it (only the collector's tracking differs: see
+// decimal_parts.cpp). That layout is CPython 3.13's _decimal; it is checked once, at first use,
+// against objects Decimal(text) makes (every field, for values of every shape the fast path
+// makes). When the check fails the answer is always "no object", and the caller takes the
+// public road.
 #pragma once
 
 #include <Python.h>
