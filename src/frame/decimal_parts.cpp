@@ -2,29 +2,14 @@
 
 #include <cstring>
 
+#include "frame/decimal_layout.hpp"
 #include "frame/error.hpp"
 
 namespace sorvel::frame {
 namespace {
 
-// The C implementation's object: the header, the cached hash (-1 until computed), libmpdec's
-// mpd_t, then the static coefficient words (base 10**19 on 64-bit builds) that `data` points at
-// while the value fits them.
-struct DecimalObject {
-    PyObject_HEAD Py_hash_t hash;
-    uint8_t flags;
-    Py_ssize_t exp;
-    Py_ssize_t digits;
-    Py_ssize_t len;
-    Py_ssize_t alloc;
-    uint64_t* data;
-    uint64_t words[4];
-};
+using namespace decimal_layout;
 
-constexpr uint8_t kNegative = 1;
-// The storage flags of a fresh object: mpd_t and its words live inside the object.
-constexpr uint8_t kStaticStorage = 16 | 32;
-constexpr uint64_t kWordBase = 10000000000000000000ULL;
 constexpr int64_t kExponentLimit = 1000000000;
 
 int digit_count(uint64_t value) {

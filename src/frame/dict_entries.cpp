@@ -8,29 +8,15 @@
 namespace sorvel::frame {
 namespace {
 
-// The head of CPython 3.13's PyDictKeysObject; the index table follows it, then the entries.
-struct TableHead {
-    Py_ssize_t refcnt;
-    uint8_t log2_size;
-    uint8_t log2_index_bytes;
-    uint8_t kind;
-    uint32_t version;
-    Py_ssize_t usable;
-    Py_ssize_t nentries;
-};
-static_assert(sizeof(TableHead) == 32);
-
-constexpr uint8_t kStrKeys = 1;
+using namespace dict_layout;
 
 DictEntries read(PyObject* dict) {
     auto* object = reinterpret_cast<PyDictObject*>(dict);
     if (object->ma_values != nullptr) return {};
-    const auto* head = reinterpret_cast<const TableHead*>(object->ma_keys);
-    if (head->kind != kStrKeys || head->log2_index_bytes > 8 * sizeof(Py_ssize_t) - 2 ||
-        head->nentries < object->ma_used)
-        return {};
-    const auto* entries = reinterpret_cast<const DictEntry*>(
-        reinterpret_cast<const char*>(head + 1) + (size_t{1} << head->log2_index_bytes));
+    auto* head = reinterpret_cast<KeysHead*>(object->ma_keys);
+    if (head->kind != kStrKeys || head->nentries < object->ma_used) return {};
+    const StrKeyEntry* entries = str_key_entries_of(head);
+    if (entries == nullptr) return {};
     return {entries, head->nentries, true};
 }
 

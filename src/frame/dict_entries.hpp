@@ -9,12 +9,11 @@
 
 #include <Python.h>
 
+#include "frame/dict_layout.hpp"
+
 namespace sorvel::frame {
 
-struct DictEntry {
-    PyObject* key;
-    PyObject* value;  // null for a deleted entry
-};
+using DictEntry = dict_layout::StrKeyEntry;  // value null for a deleted entry
 
 // The entries of an exact dict with exact str keys, deleted ones included (their value is null),
 // as {pointer, count}; {nullptr, 0} when the dict cannot be read this way. Valid until the dict
