@@ -15,13 +15,14 @@ namespace sorvel::engine {
 class FieldKeys {
   public:
     explicit FieldKeys(std::span<const FieldDescriptor> descriptors)
-        : descriptors_(descriptors), keys_(descriptors.size()) {}
-    // Keys made before (a schema's record shape), one per descriptor.
+        : descriptors_(descriptors), own_(descriptors.size()) {}
+    // Keys made before (a schema's record shape), one per descriptor; they outlive this.
     FieldKeys(std::span<const FieldDescriptor> descriptors, const std::vector<frame::Ref>& keys)
-        : descriptors_(descriptors), keys_(keys) {}
+        : descriptors_(descriptors), made_(keys.data()) {}
 
     PyObject* key(size_t position) {
-        frame::Ref& key = keys_[position];
+        if (made_ != nullptr) return made_[position].get();
+        frame::Ref& key = own_[position];
         if (!key) {
             // Interned, the key is usually the very object a dict or an instance __dict__ holds
             // (Python interns attribute names and identifier-like literals), so lookups match
@@ -35,7 +36,8 @@ class FieldKeys {
 
   private:
     std::span<const FieldDescriptor> descriptors_;
-    std::vector<frame::Ref> keys_;
+    const frame::Ref* made_ = nullptr;
+    std::vector<frame::Ref> own_;
 };
 
 }  // namespace sorvel::engine

@@ -10,9 +10,7 @@ using frame::Ref;
 RecordOutput::RecordOutput(const CompiledSchema& schema, bool direct)
     : schema_(schema),
       shape_(record_shape(schema)),
-      direct_(direct) {
-    generic_.reserve(schema.descriptors.size());
-}
+      direct_(direct) {}
 
 std::optional<EngineError> RecordOutput::serialize_generic() {
     static constexpr uint32_t kOnlyValue[] = {0};

@@ -5,6 +5,7 @@
 
 #include "engine/exact_values.hpp"
 #include "engine/python_names.hpp"
+#include "frame/decimal_layout.hpp"
 #include "frame/error.hpp"
 #include "frame/ref.hpp"
 
@@ -41,23 +42,13 @@ PyTypeObject* loaded_class(const char* module_name, const char* class_name, PyOb
 
 // ---------------------------------------------------------------- Decimal
 
-// The C implementation's object: the header, the cached hash, then libmpdec's mpd_t and its
-// static coefficient words (base 10**19 on 64-bit builds).
-struct DecimalObject {
-    PyObject_HEAD Py_hash_t hash;
-    uint8_t flags;
-    Py_ssize_t exp;
-    Py_ssize_t digits;
-    Py_ssize_t len;
-    Py_ssize_t alloc;
-    uint64_t* data;
-};
+using frame::decimal_layout::DecimalObject;
+using frame::decimal_layout::kNegative;
+using frame::decimal_layout::kSpecial;
+using frame::decimal_layout::kWordBase;
 
-constexpr uint8_t kNegative = 1;
-constexpr uint8_t kSpecial = 2 | 4 | 8;  // infinity, NaN, signalling NaN
 // The other bits say how the storage is owned (static, shared, constant), not the value.
 constexpr uint8_t kValueFlags = kNegative | kSpecial;
-constexpr uint64_t kWordBase = 10000000000000000000ULL;
 
 PyObject* decimal_cell = nullptr;
 enum class Layout { Unknown, Trusted, Refused };

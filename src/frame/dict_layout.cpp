@@ -9,7 +9,7 @@ namespace sorvel::frame::dict_layout {
 namespace {
 
 // Whether dicts are laid out as the header says, on dicts of known contents: including that a
-// deleted entry loses its key and that a non-str key changes the table's kind.
+// deleted entry loses its key and value and that a non-str key changes the table's kind.
 bool layout_holds() {
     Ref first = Ref::steal(PyUnicode_InternFromString("sorvel.first"));
     Ref second = Ref::steal(PyUnicode_InternFromString("sorvel.second"));
@@ -41,7 +41,7 @@ bool layout_holds() {
     }
     head = str_table(dict.get());
     return head != nullptr && entries_of(head)[0].key == nullptr &&
-           entries_of(head)[1].key == second.get();
+           entries_of(head)[0].value == nullptr && entries_of(head)[1].key == second.get();
 }
 
 }  // namespace

@@ -75,36 +75,43 @@ std::optional<PlainDateTime> parse_plain_datetime(std::string_view text) {
 
 std::optional<DecimalShape> parse_decimal_shape(std::string_view text) {
     size_t i = 0;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
     int64_t digits = 0, fraction = 0;
+    uint64_t coefficient = 0;
     bool any = false, nonzero = false;
+    // Leading zeros add nothing to the coefficient; past 19 digits it is not kept.
+    auto take = [&](char c) {
+        if (c != '0') nonzero = true;
+        if (nonzero && ++digits <= kDecimalWordDigits) coefficient = coefficient * 10 + (c - '0');
+    };
     for (; i < text.size() && is_digit(text[i]); ++i) {
         any = true;
-        if (text[i] != '0') nonzero = true;
-        if (nonzero) ++digits;
+        take(text[i]);
     }
     if (i < text.size() && text[i] == '.') {
         for (++i; i < text.size() && is_digit(text[i]); ++i) {
             any = true;
             ++fraction;
-            if (text[i] != '0') nonzero = true;
-            if (nonzero) ++digits;
+            take(text[i]);
         }
     }
     if (!any) return std::nullopt;
     int64_t exponent = 0;
     if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
         ++i;
-        bool negative = false;
-        if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+        bool negative_exponent = false;
+        if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+            negative_exponent = text[i++] == '-';
         size_t start = i;
         for (; i < text.size() && is_digit(text[i]); ++i)
             exponent = exponent * 10 + (text[i] - '0');
         if (i == start || i - start > 9) return std::nullopt;
-        if (negative) exponent = -exponent;
+        if (negative_exponent) exponent = -exponent;
     }
     if (i != text.size()) return std::nullopt;
-    return DecimalShape{nonzero ? digits : 1, exponent - fraction, !nonzero};
+    if (digits > kDecimalWordDigits) coefficient = 0;
+    return DecimalShape{nonzero ? digits : 1, exponent - fraction, !nonzero, coefficient, negative};
 }
 
 namespace {

@@ -33,10 +33,16 @@ std::optional<PlainDateTime> parse_plain_datetime(std::string_view text);
 
 // The coefficient and exponent of a finite decimal as decimal.Decimal.as_tuple() gives them:
 // `digits` counts the coefficient's digits without leading zeros (1 for zero).
+constexpr int64_t kDecimalWordDigits = 19;
+
+// `coefficient` is the coefficient itself while it has at most 19 digits (else 0), and
+// `negative` the sign as written ("-0" is negative).
 struct DecimalShape {
     int64_t digits;
     int64_t exponent;
     bool zero;
+    uint64_t coefficient = 0;
+    bool negative = false;
 };
 // [+-]? digits [. digits] or [+-]? . digits, with an optional e/E exponent of up to 9 digits;
 // nothing else (no spaces, underscores, infinities or NaNs).

@@ -141,13 +141,20 @@ void destroy(PyObject* capsule) {
 }  // namespace
 
 InputPlan build_input_plan(PyObject* specs) {
-    InputPlan plan{frame::as_vector<FieldPlan>(specs, build_field), frame::new_dict()};
+    InputPlan plan{frame::as_vector<FieldPlan>(specs, build_field), nullptr};
+    Ref seen = frame::new_dict();
+    std::vector<PyObject*> attnames;
+    bool all_str = true;
     for (const FieldPlan& field : plan.fields) {
-        int present = PyDict_Contains(plan.template_row.get(), field.attname.get());
+        int present = PyDict_Contains(seen.get(), field.attname.get());
         if (present < 0) frame::throw_fetched();
         if (present) frame::throw_value_error("an input plan names a field twice");
-        frame::dict_set(plan.template_row.get(), field.attname.get(), Py_None);
+        frame::dict_set(seen.get(), field.attname.get(), Py_None);
+        attnames.push_back(field.attname.get());
+        all_str = all_str && PyUnicode_CheckExact(field.attname.get());
     }
+    // The plan's fields own the keys for as long as the template lives.
+    if (all_str) plan.output = std::make_unique<frame::DictTemplate>(attnames);
     return plan;
 }
 

@@ -7,9 +7,11 @@
 #include <Python.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "frame/dict_template.hpp"
 #include "frame/ref.hpp"
 
 namespace sorvel::validation {
@@ -75,9 +77,9 @@ struct FieldPlan {
 
 struct InputPlan {
     std::vector<FieldPlan> fields;
-    // {attname: None} in field order: each row's cleaned dict starts as a copy, which sizes its
-    // table once instead of growing it key by key.
-    frame::Ref template_row;
+    // Makes the cleaned dict of a row that has every field, keys in field order; null when an
+    // attname is not an exact str.
+    std::unique_ptr<frame::DictTemplate> output;
 };
 
 // Builds a plan from a list of spec dicts (see python/sorvel/django/validation.py).

@@ -9,8 +9,12 @@
 #include <span>
 
 #include "frame/convert.hpp"
+#include "frame/decimal_parts.hpp"
+#include "frame/dict_entries.hpp"
 #include "frame/error.hpp"
+#include "frame/interned.hpp"
 #include "frame/once.hpp"
+#include "frame/uuid_from_bytes.hpp"
 #include "text/ip_address.hpp"
 #include "text/plain_forms.hpp"
 #include "text/web_address.hpp"
@@ -54,48 +58,6 @@ PyObject* uuid_class() {
     return cell.get([] { return module_class("uuid", "UUID"); });
 }
 
-// What uuid.UUID.__init__ does once it has the integer: the two slots set through their member
-// descriptors (the class's own __setattr__ refuses), is_safe as SafeUUID.unknown.
-struct UuidSlots {
-    PyObject* int_slot;
-    PyObject* safe_slot;
-    PyObject* unknown;
-};
-
-const UuidSlots& uuid_slots() {
-    static frame::Once<UuidSlots> cell;
-    return cell.get([] {
-        PyObject* dict = reinterpret_cast<PyTypeObject*>(uuid_class())->tp_dict;
-        PyObject* int_slot = PyDict_GetItemString(dict, "int");
-        PyObject* safe_slot = PyDict_GetItemString(dict, "is_safe");
-        if (int_slot == nullptr || safe_slot == nullptr ||
-            Py_TYPE(int_slot)->tp_descr_set == nullptr ||
-            Py_TYPE(safe_slot)->tp_descr_set == nullptr)
-            frame::throw_type_error("uuid.UUID has an unexpected layout");
-        PyObject* safe = module_class("uuid", "SafeUUID");
-        PyObject* unknown = PyObject_GetAttrString(safe, "unknown");
-        if (unknown == nullptr) frame::throw_fetched();
-        Py_INCREF(int_slot);
-        Py_INCREF(safe_slot);
-        return UuidSlots{int_slot, safe_slot, unknown};  // kept for the life of the process
-    });
-}
-
-Ref make_uuid(const std::array<unsigned char, 16>& bytes) {
-    const UuidSlots& slots = uuid_slots();
-    auto* type = reinterpret_cast<PyTypeObject*>(uuid_class());
-    Ref number =
-        checked(PyLong_FromUnsignedNativeBytes(bytes.data(), 16, Py_ASNATIVEBYTES_BIG_ENDIAN));
-    Ref object = checked(type->tp_alloc(type, 0));
-    if (Py_TYPE(slots.int_slot)->tp_descr_set(slots.int_slot, object.get(), number.get()) < 0 ||
-        Py_TYPE(slots.safe_slot)->tp_descr_set(slots.safe_slot, object.get(), slots.unknown) < 0)
-        frame::throw_fetched();
-    // Its slots hold an int and an enum member and cannot be reassigned: it can never be part
-    // of a reference cycle, so the collector need not visit it.
-    if (PyObject_GC_IsTracked(object.get())) PyObject_GC_UnTrack(object.get());
-    return object;
-}
-
 // Django's `value in field.empty_values`: None, "", [], () and {}.
 bool is_empty(PyObject* value) {
     if (value == Py_None) return true;
@@ -104,18 +66,6 @@ bool is_empty(PyObject* value) {
     if (PyTuple_Check(value)) return PyTuple_GET_SIZE(value) == 0;
     if (PyDict_Check(value)) return PyDict_GET_SIZE(value) == 0;
     return false;
-}
-
-// Values that hold no reference a cycle could run through.
-bool is_atomic(PyObject* value) {
-    if (value == Py_None || PyUnicode_CheckExact(value) || PyLong_CheckExact(value) ||
-        PyFloat_CheckExact(value) || PyBool_Check(value))
-        return true;
-    PyTypeObject* type = Py_TYPE(value);
-    auto* api = datetime_api();
-    return type == api->DateTimeType || type == api->DateType || type == api->TimeType ||
-           type == api->DeltaType || type == reinterpret_cast<PyTypeObject*>(decimal_class()) ||
-           type == reinterpret_cast<PyTypeObject*>(uuid_class());
 }
 
 // ASCII text of a str, or nothing for other strings.
@@ -135,10 +85,21 @@ bool may_be_int(std::string_view text) {
     return !text.empty();
 }
 
+// The names of the params of the messages, interned once each (PyDict_SetItemString would
+// make and intern the name for every error).
+PyObject* param_name(std::string_view name) {
+    static frame::Once<PyObject*> value, limit_value, show_value, max;
+    if (name == "value") return frame::interned::get(value, "value");
+    if (name == "limit_value") return frame::interned::get(limit_value, "limit_value");
+    if (name == "show_value") return frame::interned::get(show_value, "show_value");
+    if (name == "max") return frame::interned::get(max, "max");
+    frame::throw_value_error("unknown message param");
+}
+
 Ref params(std::initializer_list<std::pair<const char*, PyObject*>> items) {
     Ref dict = frame::new_dict();
     for (auto [name, value] : items)
-        if (PyDict_SetItemString(dict.get(), name, value) < 0) frame::throw_fetched();
+        frame::dict_set(dict.get(), param_name(name), value);
     return dict;
 }
 
@@ -146,15 +107,31 @@ Ref params(std::initializer_list<std::pair<const char*, PyObject*>> items) {
 class Cleaner {
   public:
     explicit Cleaner(const InputPlan& plan)
-        : plan_(plan), data_(frame::new_list()), errors_(frame::new_list()) {}
+        : plan_(plan),
+          data_(frame::new_list()),
+          errors_(frame::new_list()),
+          api_(datetime_api()),
+          decimal_type_(decimal_class()),
+          uuid_type_(uuid_class()),
+          raws_(plan.fields.size()),
+          values_(plan.fields.size()),
+          pointers_(plan.fields.size()) {}
 
     void clean_row(Py_ssize_t index, PyObject* row);
     Ref result() { return checked(PyTuple_Pack(2, data_.get(), errors_.get())); }
 
   private:
-    // Cleans one value into `out`; whether it was stored there.
-    bool clean_field(size_t index, PyObject* raw, PyObject* out);
-    void store(PyObject* out, const FieldPlan& field, PyObject* value);
+    // Reads the row's values into raws_: a walk over an exact dict's entries matches its keys
+    // to the fields by identity; what that does not find, and other rows, are looked up.
+    void gather(PyObject* row);
+    bool walk(PyObject* row);
+    int field_of(PyObject* key) const;
+    Ref cleaned_dict();
+    // Cleans one value into values_; whether it was stored there.
+    bool clean_field(size_t index, PyObject* raw);
+    void store(size_t index, PyObject* value);
+    // Values that hold no reference a cycle could run through.
+    bool is_atomic(PyObject* value) const;
     // Converts like to_python(); null when an error was recorded.
     Ref convert(size_t index, const FieldPlan& field, PyObject* raw);
     Ref call_convert(size_t index, PyObject* callable, PyObject* raw);
@@ -184,9 +161,23 @@ class Cleaner {
 
     const InputPlan& plan_;
     Ref data_, errors_;
+    PyDateTime_CAPI* api_;
+    PyObject* decimal_type_;
+    PyObject* uuid_type_;
     Ref row_index_;
     std::optional<text::DecimalShape> decimal_shape_;  // of the decimal just read from text
-    std::vector<char> stored_;                         // per field, for the row being cleaned
+    std::vector<Ref> raws_;            // per field, the row's value (null when absent)
+    std::vector<Ref> values_;          // per field, the cleaned value (null when not stored)
+    std::vector<PyObject*> pointers_;  // values_ as the dict template takes them
+    // Per entry position of the rows' dicts, the field key found there in the last row that
+    // had one (field keys live as long as the plan, so an equal pointer is that key).
+    struct Slot {
+        PyObject* key = nullptr;
+        size_t field = 0;
+    };
+    std::vector<Slot> layout_;
+    bool walking_ = true;  // off after rows in a row whose keys matched no field by identity
+    int misses_ = 0;
     bool atomic_ = true;                               // the row holds no container
     Py_ssize_t row_ = 0;
     bool row_failed_ = false;
@@ -290,11 +281,17 @@ Ref Cleaner::convert(size_t index, const FieldPlan& field, PyObject* raw) {
             }
             break;
         case Kind::decimal:
-            if (raw == Py_None || Py_TYPE(raw) == reinterpret_cast<PyTypeObject*>(decimal_class()))
+            if (raw == Py_None || Py_TYPE(raw) == reinterpret_cast<PyTypeObject*>(decimal_type_))
                 return Ref::borrow(raw);
             if (auto ascii = ascii_of(raw); ascii && PyUnicode_CheckExact(raw)) {
                 if (auto shape = text::parse_decimal_shape(*ascii)) {
-                    Ref number = checked(PyObject_CallOneArg(decimal_class(), raw));
+                    // Decimal(text) of this plain form is exact: the same object made from its
+                    // parts, or by Decimal itself when they do not fit.
+                    Ref number;
+                    if (shape->digits <= text::kDecimalWordDigits)
+                        number = frame::decimal_from_parts(decimal_type_, shape->negative,
+                                                           shape->coefficient, shape->exponent);
+                    if (!number) number = checked(PyObject_CallOneArg(decimal_type_, raw));
                     decimal_shape_ = *shape;  // what the digit check would read back from str()
                     return number;
                 }
@@ -315,7 +312,7 @@ Ref Cleaner::convert(size_t index, const FieldPlan& field, PyObject* raw) {
             }
             break;
         case Kind::date: {
-            auto* api = datetime_api();
+            auto* api = api_;
             if (raw == Py_None || Py_TYPE(raw) == api->DateType) return Ref::borrow(raw);
             if (auto ascii = ascii_of(raw); ascii && PyUnicode_CheckExact(raw)) {
                 if (auto date = text::parse_plain_date(*ascii))
@@ -325,7 +322,7 @@ Ref Cleaner::convert(size_t index, const FieldPlan& field, PyObject* raw) {
             break;
         }
         case Kind::datetime: {
-            auto* api = datetime_api();
+            auto* api = api_;
             if (raw == Py_None || Py_TYPE(raw) == api->DateTimeType) return Ref::borrow(raw);
             if (auto ascii = ascii_of(raw); ascii && PyUnicode_CheckExact(raw)) {
                 if (auto parsed = text::parse_plain_datetime(*ascii))
@@ -334,7 +331,7 @@ Ref Cleaner::convert(size_t index, const FieldPlan& field, PyObject* raw) {
             break;
         }
         case Kind::time: {
-            auto* api = datetime_api();
+            auto* api = api_;
             if (raw == Py_None || Py_TYPE(raw) == api->TimeType) return Ref::borrow(raw);
             if (auto ascii = ascii_of(raw); ascii && PyUnicode_CheckExact(raw)) {
                 if (auto t = text::parse_plain_time(*ascii))
@@ -344,10 +341,11 @@ Ref Cleaner::convert(size_t index, const FieldPlan& field, PyObject* raw) {
             break;
         }
         case Kind::uuid:
-            if (raw == Py_None || Py_TYPE(raw) == reinterpret_cast<PyTypeObject*>(uuid_class()))
+            if (raw == Py_None || Py_TYPE(raw) == reinterpret_cast<PyTypeObject*>(uuid_type_))
                 return Ref::borrow(raw);
             if (auto ascii = ascii_of(raw); ascii && PyUnicode_CheckExact(raw)) {
-                if (auto bytes = text::parse_plain_uuid(*ascii)) return make_uuid(*bytes);
+                if (auto bytes = text::parse_plain_uuid(*ascii))
+                    return frame::uuid_from_bytes(uuid_type_, *bytes);
             }
             break;
         case Kind::json:
@@ -522,23 +520,33 @@ bool Cleaner::run_checks(size_t index, const FieldPlan& field, PyObject* value) 
     return ok;
 }
 
-void Cleaner::store(PyObject* out, const FieldPlan& field, PyObject* value) {
-    frame::dict_set(out, field.attname.get(), value);
+bool Cleaner::is_atomic(PyObject* value) const {
+    if (value == Py_None || PyUnicode_CheckExact(value) || PyLong_CheckExact(value) ||
+        PyFloat_CheckExact(value) || PyBool_Check(value))
+        return true;
+    PyTypeObject* type = Py_TYPE(value);
+    return type == api_->DateTimeType || type == api_->DateType || type == api_->TimeType ||
+           type == api_->DeltaType || type == reinterpret_cast<PyTypeObject*>(decimal_type_) ||
+           type == reinterpret_cast<PyTypeObject*>(uuid_type_);
+}
+
+void Cleaner::store(size_t index, PyObject* value) {
+    values_[index] = Ref::borrow(value);
     atomic_ = atomic_ && is_atomic(value);
 }
 
-bool Cleaner::clean_field(size_t index, PyObject* raw, PyObject* out) {
+bool Cleaner::clean_field(size_t index, PyObject* raw) {
     const FieldPlan& field = plan_.fields[index];
     Ref value;
     if (field.kind == Kind::slow) {
         value = call_convert(index, field.clean.get(), raw);
         if (!value) return false;
-        store(out, field, value.get());
+        store(index, value.get());
         return true;
     }
     // clean_fields() leaves empty values of blank fields as they are.
     if (field.blank && is_empty(raw)) {
-        store(out, field, raw);
+        store(index, raw);
         return true;
     }
     decimal_shape_.reset();
@@ -580,25 +588,66 @@ bool Cleaner::clean_field(size_t index, PyObject* raw, PyObject* out) {
         }
     }
     if (!is_empty(v) && !run_checks(index, field, v)) return false;
-    store(out, field, v);
+    store(index, v);
     return true;
 }
 
-void Cleaner::clean_row(Py_ssize_t index, PyObject* row) {
-    row_ = index;
-    row_index_ = Ref();
-    row_failed_ = false;
-    atomic_ = true;
-    stored_.assign(plan_.fields.size(), 0);
-    Ref out = checked(PyDict_Copy(plan_.template_row.get()));
+int Cleaner::field_of(PyObject* key) const {
+    for (size_t i = 0; i < plan_.fields.size(); ++i)
+        if (plan_.fields[i].key.get() == key) return int(i);
+    return -1;
+}
+
+bool Cleaner::walk(PyObject* row) {
+    // No Python code runs during the walk, so the dict cannot change under it; the values are
+    // taken as strong references before any field is cleaned.
+    size_t slot = 0;
+    bool matched = false;
+    auto take = [&](PyObject* key, PyObject* value) {
+        if (slot == layout_.size()) layout_.emplace_back();
+        Slot& known = layout_[slot++];
+        if (known.key != key) {
+            // A key of another type might equal a field's name: such rows are looked up.
+            if (!PyUnicode_CheckExact(key)) return false;
+            int field = field_of(key);
+            if (field < 0) return true;
+            known = Slot{key, size_t(field)};
+        }
+        matched = true;
+        if (!raws_[known.field]) raws_[known.field] = Ref::borrow(value);
+        return true;
+    };
+    if (frame::DictEntries table = frame::str_key_entries(row); table.readable) {
+        for (Py_ssize_t i = 0; i < table.count; ++i)
+            if (table.entries[i].value != nullptr)
+                take(table.entries[i].key, table.entries[i].value);
+    } else {
+        Py_ssize_t position = 0;
+        PyObject *key, *value;
+        while (PyDict_Next(row, &position, &key, &value))
+            if (!take(key, value)) return false;
+    }
+    // Rows whose keys are made at run time (parsed JSON) never match: stop walking them.
+    misses_ = matched ? 0 : misses_ + (slot > 0);
+    if (misses_ == 8) walking_ = false;
+    return true;
+}
+
+void Cleaner::gather(PyObject* row) {
     // A dict is read by key (a subclass, such as Django's QueryDict, through its own
     // __getitem__); anything else is an instance, read by attribute.
     const bool exact_dict = PyDict_CheckExact(row);
+    if (exact_dict && walking_ && !walk(row)) {
+        for (Ref& raw : raws_)
+            raw = Ref();
+    }
     const bool mapping = exact_dict || PyDict_Check(row);
     for (size_t i = 0; i < plan_.fields.size(); ++i) {
+        if (raws_[i]) continue;
         const FieldPlan& field = plan_.fields[i];
         PyObject* found = nullptr;
         if (exact_dict) {
+            // Found by equality, not identity (a key made at run time), or absent.
             if (PyDict_GetItemRef(row, field.key.get(), &found) < 0) frame::throw_fetched();
         } else {
             // A failing lookup (KeyError, AttributeError) counts as an absent value.
@@ -606,17 +655,42 @@ void Cleaner::clean_row(Py_ssize_t index, PyObject* row) {
                             : PyObject_GetAttr(row, field.attname.get());
             if (found == nullptr) frame::discard_error();
         }
-        Ref raw = Ref::steal(found);
-        if (!raw) {
-            if (field.missing) add_errors(i, field.missing.get());
+        raws_[i] = Ref::steal(found);
+    }
+}
+
+Ref Cleaner::cleaned_dict() {
+    bool complete = true;
+    for (size_t i = 0; i < values_.size(); ++i) {
+        pointers_[i] = values_[i].get();
+        complete = complete && pointers_[i] != nullptr;
+    }
+    if (complete && plan_.output) return plan_.output->make(pointers_);
+    Ref out = frame::new_dict();
+    for (size_t i = 0; i < values_.size(); ++i)
+        if (values_[i]) frame::dict_set(out.get(), plan_.fields[i].attname.get(), values_[i].get());
+    return out;
+}
+
+void Cleaner::clean_row(Py_ssize_t index, PyObject* row) {
+    row_ = index;
+    row_index_ = Ref();
+    row_failed_ = false;
+    atomic_ = true;
+    for (Ref& value : values_)
+        value = Ref();
+    for (Ref& raw : raws_)
+        raw = Ref();
+    gather(row);
+    for (size_t i = 0; i < plan_.fields.size(); ++i) {
+        if (!raws_[i]) {
+            if (plan_.fields[i].missing) add_errors(i, plan_.fields[i].missing.get());
             continue;
         }
-        stored_[i] = clean_field(i, raw.get(), out.get());
+        clean_field(i, raws_[i].get());
     }
     if (row_failed_) return;
-    for (size_t i = 0; i < plan_.fields.size(); ++i)
-        if (!stored_[i] && PyDict_DelItem(out.get(), plan_.fields[i].attname.get()) < 0)
-            frame::throw_fetched();
+    Ref out = cleaned_dict();
     // A dict of atomic values cannot be part of a cycle; the interpreter untracks such dicts
     // itself, but only after they have survived a collection.
     if (atomic_ && PyObject_GC_IsTracked(out.get())) PyObject_GC_UnTrack(out.get());
