@@ -125,6 +125,13 @@ def temporal_values(rng):
     return values
 
 
+def forged_uuid(number):
+    """A UUID whose int slot holds what UUID() itself would refuse."""
+    value = uuid.UUID(int=1)
+    object.__setattr__(value, "int", number)
+    return value
+
+
 def all_values():
     rng = random.Random(9)
     values = [None, "", "abc", "\u00e9t\u00e9", "\u65e5\u672c", "\U0001F600", "\ud800", "a\udfff",
@@ -137,6 +144,8 @@ def all_values():
     values += [D(rng.randint(-10**15, 10**15)).scaleb(-rng.randint(0, 12)) for _ in range(40)]
     values += [uuid.uuid4(), uuid.UUID(int=0), uuid.UUID(int=2**128 - 1), UuidSub(int=7),
                str(uuid.uuid4())]
+    values += [uuid.UUID(int=(1 << bit) | rng.getrandbits(bit)) for bit in (29, 30, 59, 60, 120)]
+    values += [forged_uuid(number) for number in (2**128, 2**150, -1, IntSub(9), 2**30)]
     values += temporal_values(rng)
     return values
 

@@ -187,6 +187,22 @@ std::optional<PyObject*> uuid_slot_value(PyObject* value, PyTypeObject* type) {
     return *reinterpret_cast<PyObject**>(reinterpret_cast<char*>(value) + offset);
 }
 
+// The value of an exact int in 0 .. 2**128 - 1, read from its 30-bit digits (the layout of
+// the headers this is built against); nullopt for any other value.
+std::optional<text::u128> uint128_of(PyObject* number) {
+    static_assert(PyLong_SHIFT == 30);
+    const auto* value = reinterpret_cast<const PyLongObject*>(number);
+    const uintptr_t tag = value->long_value.lv_tag;
+    if ((tag & _PyLong_SIGN_MASK) == 2) return std::nullopt;  // negative
+    const size_t count = tag >> _PyLong_NON_SIZE_BITS;
+    // Five digits hold 150 bits: the fifth may use only its low 8.
+    if (count > 5 || (count == 5 && value->long_value.ob_digit[4] >> 8 != 0)) return std::nullopt;
+    text::u128 result = 0;
+    for (size_t i = count; i-- > 0;)
+        result = result << PyLong_SHIFT | value->long_value.ob_digit[i];
+    return result;
+}
+
 }  // namespace
 
 bool exact_uuid_fits(PyObject* value) {
@@ -194,8 +210,7 @@ bool exact_uuid_fits(PyObject* value) {
     if (type == nullptr || Py_TYPE(value) != type) return false;
     const auto number = uuid_slot_value(value, type);
     if (!number) return bool(exact_uuid(value));
-    return *number != nullptr && PyLong_CheckExact(*number) && _PyLong_Sign(*number) >= 0 &&
-           _PyLong_NumBits(*number) <= 128;
+    return *number != nullptr && PyLong_CheckExact(*number) && uint128_of(*number).has_value();
 }
 
 std::optional<text::Uuid> exact_uuid_fast(PyObject* value) {
@@ -205,16 +220,11 @@ std::optional<text::Uuid> exact_uuid_fast(PyObject* value) {
     if (!slot) return exact_uuid(value);
     PyObject* number = *slot;
     if (number == nullptr || !PyLong_CheckExact(number)) return std::nullopt;
+    const auto bits = uint128_of(number);
+    if (!bits) return std::nullopt;
     text::Uuid uuid;
-    const Py_ssize_t written =
-        PyLong_AsNativeBytes(number, uuid.bytes.data(), Py_ssize_t(uuid.bytes.size()),
-                             Py_ASNATIVEBYTES_BIG_ENDIAN | Py_ASNATIVEBYTES_UNSIGNED_BUFFER |
-                                 Py_ASNATIVEBYTES_REJECT_NEGATIVE);
-    if (written < 0) {
-        frame::discard_error();
-        return std::nullopt;
-    }
-    if (written > Py_ssize_t(uuid.bytes.size())) return std::nullopt;
+    for (size_t i = 0; i < 16; ++i)
+        uuid.bytes[i] = uint8_t(*bits >> (8 * (15 - i)));
     return uuid;
 }
 

@@ -70,6 +70,11 @@ using Body = Ref (*)(PyObject* self, PyObject* const* slots);
 template <const ArgumentSpec& Spec, Body Run>
 PyObject* fastcall(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return enter([&] {
+        // Every parameter given by position, the usual call: the arguments are the slots.
+        if (kwnames == nullptr && Spec.keyword_only.empty() &&
+            size_t(nargs) == Spec.positional.size()) {
+            return Run(self, args);
+        }
         PyObject* slots[kMaxParameters];
         extract(Spec, args, nargs, kwnames, slots);
         return Run(self, slots);
