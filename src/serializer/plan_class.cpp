@@ -5,6 +5,7 @@
 #include "frame/native_class.hpp"
 #include "serializer/dict_writer.hpp"
 #include "serializer/failure.hpp"
+#include "serializer/instance_storage.hpp"
 #include "serializer/json_text.hpp"
 #include "serializer/json_writer.hpp"
 #include "serializer/plan.hpp"
@@ -107,6 +108,7 @@ Plan build(PyObject* const* slots) {
         keys.push_back(column.key.get());
     }
     plan.dicts = std::make_unique<frame::DictTemplate>(keys);
+    prepare_storage(plan);
     return plan;
 }
 
