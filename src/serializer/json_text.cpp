@@ -7,6 +7,7 @@
 
 #include "frame/convert.hpp"
 #include "serializer/failure.hpp"
+#include "text/shortest_double.hpp"
 
 namespace sorvel::serializer {
 
@@ -126,14 +127,15 @@ void append_json_float(TextBuffer& out, double value) {
                                 : "-inf") +
              " has no JSON form");
     }
-    char digits[32];
-    auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
-    const size_t size = size_t(end - digits);
-    out.append(digits, size);
-    bool integral = true;
-    for (size_t i = 0; i < size; ++i)
-        integral &= digits[i] != '.' && digits[i] != 'e';
-    if (integral) out.append(".0", 2);
+    // Written in place, with room for a ".0" that marks an integral value as a float.
+    char* start = out.room(text::kShortestDoubleSize + 2);
+    auto [end, integral] = text::write_shortest_double(start, value);
+    if (integral) {
+        end[0] = '.';
+        end[1] = '0';
+        end += 2;
+    }
+    out.commit(end);
 }
 
 std::string json_key_text(PyObject* key) {
