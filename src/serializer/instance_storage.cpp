@@ -21,8 +21,6 @@ constexpr char kFieldsCache[] = "fields_cache";
 constexpr char kPrefetched[] = "_prefetched_objects_cache";
 constexpr char kResultCache[] = "_result_cache";
 
-constexpr const char* kDeferred =
-    "was not loaded (a deferred field): select it in the query, or leave it out";
 constexpr const char* kNotSelected = "is not loaded: use select_related() for it, or leave it out";
 constexpr const char* kNotPrefetched =
     "is not loaded: use prefetch_related() for it, or leave it out";
@@ -168,7 +166,10 @@ Stored InstanceStorage::related_many(const Column& column) {
     return {std::move(items), nullptr};
 }
 
-Stored InstanceStorage::read(const Column& column, size_t column_index) {
+const char* const InstanceStorage::kDeferred =
+    "was not loaded (a deferred field): select it in the query, or leave it out";
+
+Stored InstanceStorage::read_any(const Column& column, size_t column_index) {
     switch (column.kind) {
         case Kind::Attribute: {
             Ref value = Ref::steal(PyObject_GetAttr(instance_, column.source.get()));
@@ -206,7 +207,7 @@ Ref related_pk(const Column& column, PyObject* related) {
     if (!dict) fail_fetched();
     Ref pk = dict_item(dict.get(), column.extra.get());
     if (!pk)
-        fail(std::string("the primary key of a related ") + type_name(related) + " " + kDeferred);
+        fail(std::string("the primary key of a related ") + type_name(related) + " " + InstanceStorage::kDeferred);
     return pk;
 }
 

@@ -37,9 +37,27 @@ class InstanceStorage {
     // The raw value a column starts from: a stored value, an attribute or call result, a
     // related instance (or None) or a list of related instances. For Call and Attribute
     // columns the Python code runs here.
-    Stored read(const Column& column, size_t column_index);
+    Stored read(const Column& column, size_t column_index) {
+        // The usual case, kept inline: a stored value of an instance that keeps it inline.
+        if (column.kind < Kind::Attribute && plan_.values && !dict_) {
+            PyObject* value = nullptr;
+            switch (plan_.values->read(instance_, column.source_name, value)) {
+                case frame::InstanceValues::Answer::Found:
+                    return {frame::Ref::borrow(value), nullptr};
+                case frame::InstanceValues::Answer::Absent:
+                    return {{}, kDeferred};
+                case frame::InstanceValues::Answer::Unknown:
+                    break;
+            }
+        }
+        return read_any(column, column_index);
+    }
+
+    // Why a deferred field is missing.
+    static const char* const kDeferred;
 
   private:
+    Stored read_any(const Column& column, size_t column_index);
     // What the instance's __dict__ holds under plan.names[name] (a new reference), or null.
     frame::Ref item(uint32_t name, std::atomic<Py_ssize_t>* hint);
     PyObject* dict();
