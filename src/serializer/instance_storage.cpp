@@ -206,8 +206,10 @@ Ref related_pk(const Column& column, PyObject* related) {
     Ref dict = Ref::steal(PyObject_GenericGetDict(related, nullptr));
     if (!dict) fail_fetched();
     Ref pk = dict_item(dict.get(), column.extra.get());
-    if (!pk)
-        fail(std::string("the primary key of a related ") + type_name(related) + " " + InstanceStorage::kDeferred);
+    if (!pk) {
+        fail(std::string("the primary key of a related ") + type_name(related) + " " +
+             InstanceStorage::kDeferred);
+    }
     return pk;
 }
 
