@@ -114,7 +114,11 @@ def outcome(call):
 
 
 def serializer_for(field, formats):
-    meta = type("Meta", (), {"model": Book, "fields": [field], **formats})
+    return book_serializer([field], **formats)
+
+
+def book_serializer(fields, **options):
+    meta = type("Meta", (), {"model": Book, "fields": fields, **options})
     return type("Out", (ModelSerializer,), {"Meta": meta})
 
 
@@ -275,9 +279,8 @@ INSTANCE_STATES = {
 @pytest.mark.parametrize("on_missing", ["error", "skip"])
 @pytest.mark.parametrize("order", ["as listed", "reversed", "alternating"])
 def test_every_instance_state_reads_as_its_dict_does(on_missing, order):
-    meta = type("Meta", (), {"model": Book, "on_missing": on_missing,
-                             "fields": ["title", "price", "weight", "in_print", "added", "isbn"]})
-    Out = type("Out", (ModelSerializer,), {"Meta": meta})
+    Out = book_serializer(["title", "price", "weight", "in_print", "added", "isbn"],
+                          on_missing=on_missing)
     names = list(INSTANCE_STATES)
     if order == "reversed":
         names.reverse()
@@ -311,17 +314,8 @@ def test_deferred_fields_of_loaded_instances_read_as_their_dicts_do():
     writer = Writer.objects.create(name="w")
     Book.objects.bulk_create([_fresh(title=f"b{i}", writer_id=writer.pk) for i in range(3)])
 
-    class Out(ModelSerializer):
-        class Meta:
-            model = Book
-            fields = ["title", "weight", "price"]
-
-    class Skip(ModelSerializer):
-        class Meta:
-            model = Book
-            fields = ["title", "weight", "price"]
-            on_missing = "skip"
-
+    Out = book_serializer(["title", "weight", "price"])
+    Skip = book_serializer(["title", "weight", "price"], on_missing="skip")
     try:
         for query in (Book.objects.order_by("pk"), Book.objects.only("title").order_by("pk"),
                       Book.objects.defer("weight").order_by("pk")):
@@ -354,10 +348,7 @@ def random_floats():
 def test_floats_in_json_read_back_as_themselves():
     # The shortest text that reads back as the same double, at every magnitude; integral ones
     # keep their point.
-    class Out(ModelSerializer):
-        class Meta:
-            model = Book
-            fields = ["weight"]
+    Out = book_serializer(["weight"])
 
     values = list(random_floats())
     rows = [_fresh(weight=value) for value in values]
@@ -375,10 +366,7 @@ def test_floats_in_json_read_back_as_themselves():
 @pytest.mark.parametrize("special", ['"', "\\", "\n", "\x00", "\x1f", "é", "😀", "\x7f"])
 def test_strings_are_escaped_as_json_dumps_does_at_every_position(special):
     # Every length around the eight-byte steps, the special character at every position.
-    class Out(ModelSerializer):
-        class Meta:
-            model = Book
-            fields = ["title"]
+    Out = book_serializer(["title"])
 
     titles = ["a" * n for n in range(20)]
     titles += ["a" * i + special + "b" * (n - i) for n in range(20) for i in range(n + 1)]

@@ -69,7 +69,8 @@ Shortest shortest_digits(uint64_t f, int e2, bool lower_nearer) {
     // vp / 10^n > vm / 10^n, so the count is found by halving steps.
     int removed = 0;
     uint64_t last_removed = 0;
-    auto remove = [&](uint64_t scale) {  // scale = 10^n
+    auto remove = [&](int n) {
+        const uint64_t scale = kPowers.values[n];
         const uint64_t low = vr % scale;
         vm_trailing_zeros &= vm % scale == 0;
         vr_trailing_zeros &= last_removed == 0 && low % (scale / 10) == 0;
@@ -77,29 +78,18 @@ Shortest shortest_digits(uint64_t f, int e2, bool lower_nearer) {
         vr /= scale;
         vp /= scale;
         vm /= scale;
+        removed += n;
     };
-    while (vp / 100000000 > vm / 100000000) {
-        remove(100000000);
-        removed += 8;
-    }
-    if (vp / 10000 > vm / 10000) {
-        remove(10000);
-        removed += 4;
-    }
-    if (vp / 100 > vm / 100) {
-        remove(100);
-        removed += 2;
-    }
-    if (vp / 10 > vm / 10) {
-        remove(10);
-        removed += 1;
+    auto removable = [&](int n) { return vp / kPowers.values[n] > vm / kPowers.values[n]; };
+    while (removable(8))
+        remove(8);
+    for (int n : {4, 2, 1}) {
+        if (removable(n)) remove(n);
     }
     if (vm_trailing_zeros) {
         // The lower end itself is a candidate, and it may end in more zeros.
-        while (vm % 10 == 0) {
-            remove(10);
-            ++removed;
-        }
+        while (vm % 10 == 0)
+            remove(1);
     }
     if (vr_trailing_zeros && last_removed == 5 && vr % 2 == 0) last_removed = 4;  // a tie: even
     const bool round_up =
