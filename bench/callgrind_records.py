@@ -38,6 +38,9 @@ CASES = {
     "validate_many (dicts)": ("dicts", "n.validate_many(dicts, nschema)"),
     "msgspec convert (dicts)": ("msgspec_dicts", "convert(dicts, list[Row])"),
     "JSONField serialize_batch": ("json", "sd.serialize_batch(docs, jschema)"),
+    "ModelSerializer.dump": ("sorvel", "Out.dump(objs)"),
+    "ModelSerializer.dump_json": ("sorvel", "Out.dump_json(objs)"),
+    "msgspec json.encode (built Structs)": ("msgspec_structs", "encoder.encode(structs)"),
 }
 
 SETUP = r'''
@@ -137,6 +140,18 @@ if CASE.startswith("msgspec"):
         created: dt.datetime
         day: dt.date
         ref: uuid.UUID
+    if CASE == "msgspec json.encode (built Structs)":
+        encoder = msgspec.json.Encoder(decimal_format="string")
+        warm_structs = convert(warm_objs, list[Row], from_attributes=True)
+        structs = convert(objs, list[Row], from_attributes=True)
+
+if CASE.startswith("ModelSerializer"):
+    from sorvel.django import ModelSerializer
+
+    class Out(ModelSerializer):
+        class Meta:
+            model = Product
+            fields = FIELDS
 '''
 
 
@@ -144,7 +159,8 @@ def run_case(name, n, keep=None):
     _, statement = CASES[name]
     warm = (statement.replace("objs", "warm_objs").replace("rows", "warm_rows")
             .replace("tuples", "warm_tuples").replace("plain", "warm_plain")
-            .replace("dicts", "warm_dicts").replace("docs", "warm_docs"))
+            .replace("dicts", "warm_dicts").replace("docs", "warm_docs")
+            .replace("structs", "warm_structs"))
     warm = re.sub(r"\bwarm_warm_", "warm_", warm)
     program = (f"N = {n}\nCASE = {name!r}\n" + SETUP +
                f"\n{warm}\nimport sys\nsys.call_tracing(lambda: {statement}, ())\n")

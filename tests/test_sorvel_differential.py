@@ -17,7 +17,7 @@ start_django()
 
 from django.utils import timezone  # noqa: E402
 
-from django_app.models import Book, Color, Genre, Writer  # noqa: E402
+from django_app.models import Book, Color, Edition, Genre, Writer  # noqa: E402
 from sorvel.django import Computed, ModelSerializer, SerializationError  # noqa: E402
 from sorvel_reference import ReferenceError_, reference_dump  # noqa: E402
 
@@ -114,7 +114,11 @@ def outcome(call):
 
 
 def serializer_for(field, formats):
-    meta = type("Meta", (), {"model": Book, "fields": [field], **formats})
+    return book_serializer([field], **formats)
+
+
+def book_serializer(fields, **options):
+    meta = type("Meta", (), {"model": Book, "fields": fields, **options})
     return type("Out", (ModelSerializer,), {"Meta": meta})
 
 
@@ -217,3 +221,156 @@ def test_row_dicts_are_independent_and_tracked_like_built_dicts():
     assert gc.is_tracked(rows[1]) and gc.is_tracked(rows[1]["value"])
     assert gc.is_tracked(rows[1]) == gc.is_tracked({"title": "b", "value": {"nested": [1]}})
     assert gc.is_tracked(rows[2]) == gc.is_tracked({"title": "a", "value": 1})
+
+
+# Where an instance keeps its values: inline for a fresh one (read there without making its
+# __dict__), or in a real dict. Each state must read exactly as the dict road reads it.
+def _fresh(cls=Book, **extra):
+    values = {"title": "t", "price": decimal.Decimal("1.10"), "weight": 0.1, "in_print": True,
+              "added": datetime.datetime(2024, 1, 2, 3, 4, 5, tzinfo=datetime.UTC),
+              "writer_id": 7, "isbn": uuid.UUID(int=12345), **extra}  # fmt: skip
+    return cls(**values)
+
+
+def _with_dict(instance):
+    vars(instance)  # makes the dict: the values move out of the object
+    return instance
+
+
+def _replaced_dict(instance):
+    instance.__dict__ = dict(reversed(list(instance.__dict__.items())))
+    return instance
+
+
+def _deleted(name):
+    def delete(instance):
+        delattr(instance, name)
+        return instance
+
+    return delete
+
+
+def _crowded(instance):
+    # More attributes than the class's shared keys hold inline.
+    for i in range(40):
+        setattr(instance, f"extra_{i}", i)
+    return instance
+
+
+def _set_after_creation(instance):
+    instance.title = "changed"
+    instance.weight = 1e16
+    return instance
+
+
+INSTANCE_STATES = {
+    "fresh": lambda: _fresh(),
+    "dict made": lambda: _with_dict(_fresh()),
+    "dict replaced": lambda: _replaced_dict(_fresh()),
+    "value deleted": lambda: _deleted("weight")(_fresh()),
+    "value deleted, dict made": lambda: _with_dict(_deleted("price")(_fresh())),
+    "crowded": lambda: _crowded(_fresh()),
+    "set after creation": lambda: _set_after_creation(_fresh()),
+    "subclass": lambda: _fresh(Edition, number=3),
+    "subclass with dict": lambda: _with_dict(_fresh(Edition, number=4)),
+}
+
+
+@pytest.mark.parametrize("on_missing", ["error", "skip"])
+@pytest.mark.parametrize("order", ["as listed", "reversed", "alternating"])
+def test_every_instance_state_reads_as_its_dict_does(on_missing, order):
+    Out = book_serializer(["title", "price", "weight", "in_print", "added", "isbn"],
+                          on_missing=on_missing)
+    names = list(INSTANCE_STATES)
+    if order == "reversed":
+        names.reverse()
+    elif order == "alternating":
+        names = [n for pair in zip(names, ["fresh"] * len(names)) for n in pair]
+    for name in names:
+        # The same state read inline and through the dict made for it, one by one and in a
+        # batch after instances of other states.
+        inline = INSTANCE_STATES[name]()
+        through_dict = _with_dict(INSTANCE_STATES[name]())
+        for call in (lambda rows: Out.dump(rows), lambda rows: json.loads(Out.dump_json(rows))):
+            got = outcome_with_message(lambda: call([inline]))
+            assert got == outcome_with_message(lambda: call([through_dict])), name
+            assert got[0] == "ok" or on_missing == "error", name
+    batch = [INSTANCE_STATES[name]() for name in names]
+    expected = outcome_with_message(lambda: Out.dump([_with_dict(INSTANCE_STATES[n]())
+                                                      for n in names]))
+    assert outcome_with_message(lambda: Out.dump(batch)) == expected
+    got_json = outcome_with_message(lambda: json.loads(Out.dump_json(batch)))
+    assert got_json == expected
+
+
+def outcome_with_message(call):
+    try:
+        return "ok", call()
+    except SerializationError as error:
+        return "error", str(error)
+
+
+def test_deferred_fields_of_loaded_instances_read_as_their_dicts_do():
+    writer = Writer.objects.create(name="w")
+    Book.objects.bulk_create([_fresh(title=f"b{i}", writer_id=writer.pk) for i in range(3)])
+
+    Out = book_serializer(["title", "weight", "price"])
+    Skip = book_serializer(["title", "weight", "price"], on_missing="skip")
+    try:
+        for query in (Book.objects.order_by("pk"), Book.objects.only("title").order_by("pk"),
+                      Book.objects.defer("weight").order_by("pk")):
+            for serializer in (Out, Skip):
+                fresh = list(query)
+                made = [_with_dict(o) for o in query]
+                for call in (serializer.dump, lambda rows: json.loads(serializer.dump_json(rows))):
+                    assert (outcome_with_message(lambda: call(fresh))
+                            == outcome_with_message(lambda: call(made)))
+    finally:
+        Book.objects.all().delete()
+        writer.delete()
+
+
+FLOATS = [0.0, -0.0, 1.0, -1.0, 0.1, 1 / 3, 2 / 3, 3.142, 100.0, 1e15, 1e16, 123e13, 0.001,
+          0.0001, 0.00012, 1e-5, 2.0**-7, 2.0**-8, 2.0**52, 2.0**52 - 0.5, 2.0**53, 9.5e-5,
+          0.30000000000000004, 5e-324, 2.2250738585072014e-308, 1.7976931348623157e308,
+          123456.789, 999999999999999.9]  # fmt: skip
+
+
+def random_floats():
+    rng = random.Random(5)
+    yield from FLOATS
+    for _ in range(3000):
+        yield rng.uniform(-1e6, 1e6)
+        yield round(rng.uniform(0, 5), rng.randint(0, 6))
+        yield rng.random() * 10.0 ** rng.randint(-12, 20)
+
+
+def test_floats_in_json_read_back_as_themselves():
+    # The shortest text that reads back as the same double, at every magnitude; integral ones
+    # keep their point.
+    Out = book_serializer(["weight"])
+
+    values = list(random_floats())
+    rows = [_fresh(weight=value) for value in values]
+    texts = json.loads(Out.dump_json(rows), parse_float=str)
+    for value, row in zip(values, texts, strict=True):
+        text = row["weight"]
+        assert float(text) == value and str(float(text)) == repr(value), text
+        assert "." in text or "e" in text, text
+        if abs(value) < 2.0**53:  # above, a fixed form writes the integer's exact digits
+            digits = text.lstrip("-").split("e")[0].replace(".", "").strip("0")
+            shortest = repr(value).lstrip("-").split("e")[0].replace(".", "").strip("0")
+            assert len(digits) <= len(shortest), text
+
+
+@pytest.mark.parametrize("special", ['"', "\\", "\n", "\x00", "\x1f", "é", "😀", "\x7f"])
+def test_strings_are_escaped_as_json_dumps_does_at_every_position(special):
+    # Every length around the eight-byte steps, the special character at every position.
+    Out = book_serializer(["title"])
+
+    titles = ["a" * n for n in range(20)]
+    titles += ["a" * i + special + "b" * (n - i) for n in range(20) for i in range(n + 1)]
+    rows = [_fresh(title=title) for title in titles]
+    expected = json.dumps([{"title": t} for t in titles], ensure_ascii=False,
+                          separators=(",", ":")).encode()
+    assert Out.dump_json(rows) == expected

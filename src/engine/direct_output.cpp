@@ -7,6 +7,7 @@
 #include "engine/standard_types.hpp"
 #include "frame/convert.hpp"
 #include "frame/error.hpp"
+#include "text/uuid.hpp"
 
 namespace sorvel::engine {
 
@@ -72,7 +73,7 @@ char* write_form(OutputForm form, PyObject* value, char* out) {
         }
         case OutputForm::Uuid: {
             const auto uuid = exact_uuid_fast(value);
-            return uuid ? text::write_uuid(out, *uuid) : nullptr;
+            return uuid ? text::put_uuid(out, *uuid) : nullptr;
         }
         default:
             return nullptr;

@@ -10,6 +10,7 @@
 #include "text/base64.hpp"
 #include "text/number_text.hpp"
 #include "text/text_forms.hpp"
+#include "text/uuid.hpp"
 
 namespace sorvel::engine {
 
@@ -169,7 +170,7 @@ Ref convert_python_value(const FieldDescriptor& descriptor, PyObject* value) {
         case kind_index<UuidKind>: {
             char buf[text::kMaxTextForm];
             if (const auto uuid = exact_uuid_fast(value)) {
-                return frame::new_ascii(buf, size_t(text::write_uuid(buf, *uuid) - buf));
+                return frame::new_ascii(buf, size_t(text::put_uuid(buf, *uuid) - buf));
             }
             return call_str(value);
         }

@@ -272,14 +272,14 @@ class RowValues {
 }  // namespace
 
 Ref row_dict(const Plan& plan, PyObject* instance, CallState& state) {
-    Ref dict = instance_dict(instance, plan);
+    InstanceStorage storage(instance, plan);
     const size_t size = plan.columns.size();
     RowValues values(size);
     Ref row;  // made only once a column is missing: the others go through the template
     for (size_t i = 0; i < size; ++i) {
         const Column& column = plan.columns[i];
         try {
-            Stored stored = read_column(column, instance, dict.get(), plan.hints[i]);
+            Stored stored = storage.read(column, i);
             if (!stored.value) {
                 if (plan.skip_missing) {
                     if (!row) {

@@ -1,7 +1,12 @@
-// Reading what a model instance already holds, never what it would fetch: stored values from its
-// __dict__ by attname (a deferred field is simply absent there), related instances from the
-// select_related cache (_state.fields_cache) and prefetched ones from
-// _prefetched_objects_cache. Attribute access could run a query; none of this does.
+// Reading what a model instance already holds, never what it would fetch: stored values by
+// attname (a deferred field is simply absent), related instances from the select_related cache
+// (_state.fields_cache) and prefetched ones from _prefetched_objects_cache. Attribute access
+// could run a query; none of this does.
+//
+// Everything is read as the instance's __dict__ holds it. A freshly loaded instance has no
+// __dict__ yet: CPython keeps its values inline, and they are read there by name index
+// (frame::InstanceValues) instead of making a dict for every instance. The __dict__ is asked
+// for only when the values are not kept inline (a dict was made, or the class keeps none).
 #pragma once
 
 #include <Python.h>
@@ -19,16 +24,52 @@ struct Stored {
     const char* missing = nullptr;  // why it is missing
 };
 
-// The instance's __dict__ (made if the instance had none yet); fails for other objects.
-frame::Ref instance_dict(PyObject* instance, const Plan& plan);
+// Gives the plan's columns their indexes among the names read from instances, and the plan
+// its reader of inline values. Called once the columns are in place.
+void prepare_storage(Plan& plan);
 
-// The raw value a column starts from: a stored value, an attribute or call result, a related
-// instance (or None) or a list of related instances. For Call and Attribute columns the
-// Python code runs here.
-Stored read_column(const Column& column, PyObject* instance, PyObject* dict,
-                   std::atomic<Py_ssize_t>& hint);
+// One instance of the plan's model (or a subclass), for the time one row is written.
+class InstanceStorage {
+  public:
+    // Fails for an object that is not an instance of the plan's model.
+    InstanceStorage(PyObject* instance, const Plan& plan);
 
-// Fails for a column read_column found missing: "the field ..." or "the relation ...".
+    // The raw value a column starts from: a stored value, an attribute or call result, a
+    // related instance (or None) or a list of related instances. For Call and Attribute
+    // columns the Python code runs here.
+    Stored read(const Column& column, size_t column_index) {
+        // The usual case, kept inline: a stored value of an instance that keeps it inline.
+        if (column.kind < Kind::Attribute && plan_.values && !dict_) {
+            PyObject* value = nullptr;
+            switch (plan_.values->read(instance_, column.source_name, value)) {
+                case frame::InstanceValues::Answer::Found:
+                    return {frame::Ref::borrow(value), nullptr};
+                case frame::InstanceValues::Answer::Absent:
+                    return {{}, kDeferred};
+                case frame::InstanceValues::Answer::Unknown:
+                    break;
+            }
+        }
+        return read_any(column, column_index);
+    }
+
+    // Why a deferred field is missing.
+    static const char* const kDeferred;
+
+  private:
+    Stored read_any(const Column& column, size_t column_index);
+    // What the instance's __dict__ holds under plan.names[name] (a new reference), or null.
+    frame::Ref item(uint32_t name, std::atomic<Py_ssize_t>* hint);
+    PyObject* dict();
+    Stored related_one(const Column& column);
+    Stored related_many(const Column& column);
+
+    PyObject* instance_;
+    const Plan& plan_;
+    frame::Ref dict_;  // made or borrowed only when a read needs it
+};
+
+// Fails for a column read() found missing: "the field ..." or "the relation ...".
 [[noreturn]] void fail_missing(const Column& column, const char* missing);
 
 // The primary key a Pks column writes for one related instance.

@@ -7,6 +7,7 @@
 
 #include "frame/convert.hpp"
 #include "serializer/failure.hpp"
+#include "text/shortest_double.hpp"
 
 namespace sorvel::serializer {
 
@@ -85,6 +86,35 @@ void append_escaped(TextBuffer& out, const char* data, size_t size) {
     out.append(data + run, size - run);
 }
 
+// Copies the text between quotes when none of it needs escaping (the usual case): eight bytes
+// at a time, the last eight overlapping. False, with nothing committed, otherwise.
+bool append_plain(TextBuffer& out, const char* data, size_t size) {
+    char* p = out.room(size + 2);
+    *p++ = '"';
+    uint64_t word;
+    size_t i = 0;
+    for (; i + 8 <= size; i += 8) {
+        std::memcpy(&word, data + i, 8);
+        if (word_needs_escape(word)) return false;
+        std::memcpy(p + i, &word, 8);
+    }
+    if (i < size) {
+        if (size >= 8) {
+            std::memcpy(&word, data + size - 8, 8);
+            if (word_needs_escape(word)) return false;
+            std::memcpy(p + size - 8, &word, 8);
+        } else {
+            for (; i < size; ++i) {
+                if (kEscape.needs[static_cast<unsigned char>(data[i])]) return false;
+                p[i] = data[i];
+            }
+        }
+    }
+    p[size] = '"';
+    out.commit(p + size + 1);
+    return true;
+}
+
 }  // namespace
 
 void append_json_str(TextBuffer& out, PyObject* str) {
@@ -97,6 +127,7 @@ void append_json_str(TextBuffer& out, PyObject* str) {
         data = PyUnicode_AsUTF8AndSize(str, &size);
         if (data == nullptr) fail_fetched();
     }
+    if (append_plain(out, data, size_t(size))) return;
     out.push('"');
     append_escaped(out, data, size_t(size));
     out.push('"');
@@ -126,14 +157,15 @@ void append_json_float(TextBuffer& out, double value) {
                                 : "-inf") +
              " has no JSON form");
     }
-    char digits[32];
-    auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
-    const size_t size = size_t(end - digits);
-    out.append(digits, size);
-    bool integral = true;
-    for (size_t i = 0; i < size; ++i)
-        integral &= digits[i] != '.' && digits[i] != 'e';
-    if (integral) out.append(".0", 2);
+    // Written in place, with room for a ".0" that marks an integral value as a float.
+    char* start = out.room(text::kShortestDoubleSize + 2);
+    auto [end, integral] = text::write_shortest_double(start, value);
+    if (integral) {
+        end[0] = '.';
+        end[1] = '0';
+        end += 2;
+    }
+    out.commit(end);
 }
 
 std::string json_key_text(PyObject* key) {

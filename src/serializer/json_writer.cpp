@@ -307,13 +307,13 @@ inline void write_key(TextBuffer& out, const Column& column, bool first) {
 }  // namespace
 
 void write_row(TextBuffer& out, const Plan& plan, PyObject* instance, CallState& state) {
-    Ref dict = instance_dict(instance, plan);
+    InstanceStorage storage(instance, plan);
     out.push('{');
     bool first = true;
     for (size_t i = 0; i < plan.columns.size(); ++i) {
         const Column& column = plan.columns[i];
         try {
-            Stored stored = read_column(column, instance, dict.get(), plan.hints[i]);
+            Stored stored = storage.read(column, i);
             if (!stored.value) {
                 if (plan.skip_missing) continue;
                 fail_missing(column, stored.missing);

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "frame/dict_template.hpp"
+#include "frame/instance_values.hpp"
 #include "frame/ref.hpp"
 
 namespace sorvel::serializer {
@@ -72,6 +73,11 @@ struct Column {
     frame::Ref extra2;  // Related: the foreign key's attname (null for a reverse one-to-one)
     Kind pk_kind = Kind::Int;      // Pks: the related primary key's kind
     const Plan* nested = nullptr;  // Related/Many: the plan held by `extra`
+    // Where Plan::names holds `source` and `extra2`, for the columns that read them from the
+    // instance's storage; kNoName otherwise.
+    uint32_t source_name = kNoName;
+    uint32_t extra2_name = kNoName;
+    static constexpr uint32_t kNoName = UINT32_MAX;
 };
 
 struct Plan {
@@ -85,6 +91,14 @@ struct Plan {
     // Per column, where its attname sat in the last instance's __dict__: instances of one model
     // share their key order, so the next one is usually found there without a hash lookup.
     std::unique_ptr<std::atomic<Py_ssize_t>[]> hints;
+    // The names read out of an instance's storage (the columns' attnames, "_state",
+    // "_prefetched_objects_cache"), and the reader of its inline values by those names. Plans
+    // may be shared between threads: the reader is used only with the interpreter lock held,
+    // and not at all where there is none (it is null then).
+    std::vector<PyObject*> names;
+    uint32_t state_name = Column::kNoName;
+    uint32_t prefetched_name = Column::kNoName;
+    std::unique_ptr<frame::InstanceValues> values;
     // New row dicts with the columns' keys in order, copied from one template dict.
     std::unique_ptr<frame::DictTemplate> dicts;
 };

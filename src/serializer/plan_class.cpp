@@ -5,6 +5,7 @@
 #include "frame/native_class.hpp"
 #include "serializer/dict_writer.hpp"
 #include "serializer/failure.hpp"
+#include "serializer/instance_storage.hpp"
 #include "serializer/json_text.hpp"
 #include "serializer/json_writer.hpp"
 #include "serializer/plan.hpp"
@@ -107,6 +108,7 @@ Plan build(PyObject* const* slots) {
         keys.push_back(column.key.get());
     }
     plan.dicts = std::make_unique<frame::DictTemplate>(keys);
+    prepare_storage(plan);
     return plan;
 }
 
@@ -171,10 +173,6 @@ Ref dump_one(PyObject* self, PyObject* const* slots) {
     }
 }
 
-Ref to_bytes(const TextBuffer& out) {
-    return Ref::steal(frame::must(PyBytes_FromStringAndSize(out.data(), Py_ssize_t(out.size()))));
-}
-
 // Writes rows from `rows` (at most `limit` of them, when limit >= 0), comma-separated, each
 // error naming its row as start + position. Answers the number written.
 Py_ssize_t write_rows(TextBuffer& out, const Plan& plan, PyObject* rows, Py_ssize_t limit,
@@ -216,12 +214,12 @@ Py_ssize_t write_rows(TextBuffer& out, const Plan& plan, PyObject* rows, Py_ssiz
 Ref dump_json(PyObject* self, PyObject* const* slots) {
     const Plan& plan = self_plan(self);
     CallState state{plan, time_zone(slots[1]), {}, 0};
-    TextBuffer out;
+    TextBuffer out{TextBuffer::ForBytes{}};
     out.reserve(4096);
     out.push('[');
     write_rows(out, plan, slots[0], -1, 0, state);
     out.push(']');
-    return to_bytes(out);
+    return out.take_bytes();
 }
 
 Ref json_chunk(PyObject* self, PyObject* const* slots) {
@@ -232,11 +230,11 @@ Ref json_chunk(PyObject* self, PyObject* const* slots) {
     if (limit < 1 || start < 0)
         frame::throw_value_error("limit must be positive, start not negative");
     CallState state{plan, time_zone(slots[3]), {}, 0};
-    TextBuffer out;
+    TextBuffer out{TextBuffer::ForBytes{}};
     out.reserve(4096);
     const Py_ssize_t count =
         write_rows(out, plan, slots[0], Py_ssize_t(limit), Py_ssize_t(start), state);
-    Ref bytes = to_bytes(out);
+    Ref bytes = out.take_bytes();
     Ref written = frame::new_size(count);
     return Ref::steal(frame::must(PyTuple_Pack(2, bytes.get(), written.get())));
 }

@@ -1,5 +1,8 @@
 // The growing character buffer that JSON output and text forms are written into: raw writes
 // after one capacity check, no terminator, no zero-filling.
+//
+// A buffer made for bytes keeps its characters in a bytes object from the start, and hands that
+// object over at the end: the output (hundreds of kilobytes for a large dump) is never copied.
 #pragma once
 
 #include <cstddef>
@@ -7,14 +10,23 @@
 #include <cstring>
 #include <string_view>
 
+#include "frame/ref.hpp"
+
 namespace sorvel::serializer {
 
 class TextBuffer {
   public:
     TextBuffer() = default;
+    struct ForBytes {};
+    explicit TextBuffer(ForBytes) : for_bytes_(true) {}
     TextBuffer(const TextBuffer&) = delete;
     TextBuffer& operator=(const TextBuffer&) = delete;
-    ~TextBuffer() { std::free(data_); }
+    ~TextBuffer() {
+        if (!for_bytes_) std::free(data_);
+    }
+
+    // A buffer made for bytes: the text as a bytes object; the buffer is left empty.
+    frame::Ref take_bytes();
 
     // Room for `count` more characters; the write position.
     char* room(size_t count) {
@@ -46,6 +58,8 @@ class TextBuffer {
   private:
     void grow(size_t count);
 
+    bool for_bytes_ = false;
+    frame::Ref bytes_;  // a buffer made for bytes: the object data_ points into
     char* data_ = nullptr;
     size_t size_ = 0;
     size_t capacity_ = 0;

@@ -148,13 +148,6 @@ void replace_utc_suffix(TextBuffer& out, size_t start) {
     }
 }
 
-char* put_hex_byte(char* p, uint8_t byte) {
-    constexpr char kHex[] = "0123456789abcdef";
-    p[0] = kHex[byte >> 4];
-    p[1] = kHex[byte & 15];
-    return p + 2;
-}
-
 }  // namespace
 
 void load_datetime_api() {
@@ -312,19 +305,8 @@ void append_uuid(TextBuffer& out, PyObject* value, uint32_t flags) {
         }
         if (!uuid) fail("expected a UUID, got " + type_name(value));
     }
-    if (flags & kUuidHex) {
-        char* p = out.room(32);
-        for (uint8_t byte : uuid->bytes)
-            p = put_hex_byte(p, byte);
-        out.commit(p);
-    } else {
-        char* p = out.room(36);
-        for (int i = 0; i < 16; ++i) {
-            if (i == 4 || i == 6 || i == 8 || i == 10) *p++ = '-';
-            p = put_hex_byte(p, uuid->bytes[size_t(i)]);
-        }
-        out.commit(p);
-    }
+    char* p = out.room(36);
+    out.commit(flags & kUuidHex ? text::put_uuid_hex(p, *uuid) : text::put_uuid(p, *uuid));
 }
 
 void append_bytes(TextBuffer& out, PyObject* value) {

@@ -1,6 +1,5 @@
 #include "text/text_forms.hpp"
 
-#include <array>
 #include <charconv>
 #include <cstring>
 
@@ -119,40 +118,6 @@ char* write_datetime_utc(char* out, const DateTime& value) {
     out = write_time(out, value.time);
     std::memcpy(out, "+00:00", 6);
     return out + 6;
-}
-
-namespace {
-
-// The two lower-case hex digits of every byte.
-constexpr std::array<char, 512> kHexPairs = [] {
-    std::array<char, 512> pairs{};
-    constexpr char kHex[] = "0123456789abcdef";
-    for (size_t i = 0; i < 256; ++i) {
-        pairs[2 * i] = kHex[i >> 4];
-        pairs[2 * i + 1] = kHex[i & 0xF];
-    }
-    return pairs;
-}();
-
-char* hex_bytes(char* out, const uint8_t* bytes, size_t count) {
-    for (size_t i = 0; i < count; ++i)
-        std::memcpy(out + 2 * i, &kHexPairs[2 * size_t(bytes[i])], 2);
-    return out + 2 * count;
-}
-
-}  // namespace
-
-char* write_uuid(char* out, const Uuid& uuid) {
-    const uint8_t* b = uuid.bytes.data();
-    out = hex_bytes(out, b, 4);
-    *out++ = '-';
-    out = hex_bytes(out, b + 4, 2);
-    *out++ = '-';
-    out = hex_bytes(out, b + 6, 2);
-    *out++ = '-';
-    out = hex_bytes(out, b + 8, 2);
-    *out++ = '-';
-    return hex_bytes(out, b + 10, 6);
 }
 
 char* write_base64(char* out, const uint8_t* data, size_t size) {

@@ -1,6 +1,7 @@
 #include "text/uuid.hpp"
 
 #include <charconv>
+#include <cstring>
 
 namespace sorvel::text {
 
@@ -135,16 +136,55 @@ Result<Uuid, std::string> parse_uuid(std::string_view text) {
     return Failure{explain(text)};
 }
 
-void append_uuid(std::string& out, const Uuid& uuid) {
-    static constexpr char kHex[] = "0123456789abcdef";
-    char buf[36];
-    size_t pos = 0;
-    for (size_t i = 0; i < 16; ++i) {
-        if (i == 4 || i == 6 || i == 8 || i == 10) buf[pos++] = '-';
-        buf[pos++] = kHex[uuid.bytes[i] >> 4];
-        buf[pos++] = kHex[uuid.bytes[i] & 0xF];
+namespace {
+
+// The eight lowercase hex digits of bytes[0..4), in memory order: every nibble spread into a
+// byte of its own, then made a digit or a letter, all lanes at once.
+uint64_t hex_of_four(const uint8_t* bytes) {
+    uint64_t n = uint64_t(bytes[0]) << 24 | uint64_t(bytes[1]) << 16 | uint64_t(bytes[2]) << 8 |
+                 uint64_t(bytes[3]);
+    n = (n & 0xFFFF0000ull) << 16 | (n & 0xFFFFull);
+    n = (n & 0x0000FF000000FF00ull) << 8 | (n & 0x000000FF000000FFull);
+    n = (n & 0x00F000F000F000F0ull) << 4 | (n & 0x000F000F000F000Full);
+    // The first digit is in the highest byte now.
+    const uint64_t letters = ((n + 0x0606060606060606ull) >> 4) & 0x0101010101010101ull;
+    n += 0x3030303030303030ull + letters * ('a' - '0' - 10);
+    return __builtin_bswap64(n);
+}
+
+}  // namespace
+
+char* put_uuid(char* out, const Uuid& uuid) {
+    const uint64_t a = hex_of_four(&uuid.bytes[0]);
+    const uint64_t b = hex_of_four(&uuid.bytes[4]);
+    const uint64_t c = hex_of_four(&uuid.bytes[8]);
+    const uint64_t d = hex_of_four(&uuid.bytes[12]);
+    const char* bt = reinterpret_cast<const char*>(&b);
+    const char* ct = reinterpret_cast<const char*>(&c);
+    std::memcpy(out, &a, 8);
+    out[8] = '-';
+    std::memcpy(out + 9, bt, 4);
+    out[13] = '-';
+    std::memcpy(out + 14, bt + 4, 4);
+    out[18] = '-';
+    std::memcpy(out + 19, ct, 4);
+    out[23] = '-';
+    std::memcpy(out + 24, ct + 4, 4);
+    std::memcpy(out + 28, &d, 8);
+    return out + 36;
+}
+
+char* put_uuid_hex(char* out, const Uuid& uuid) {
+    for (size_t i = 0; i < 16; i += 4) {
+        const uint64_t digits = hex_of_four(&uuid.bytes[i]);
+        std::memcpy(out + 2 * i, &digits, 8);
     }
-    out.append(buf, sizeof buf);
+    return out + 32;
+}
+
+void append_uuid(std::string& out, const Uuid& uuid) {
+    char buf[36];
+    out.append(buf, size_t(put_uuid(buf, uuid) - buf));
 }
 
 }  // namespace sorvel::text

@@ -21,4 +21,9 @@ Result<Uuid, std::string> parse_uuid(std::string_view text);
 // 36-character lower-case hyphenated form.
 void append_uuid(std::string& out, const Uuid& uuid);
 
+// The canonical lowercase form (36 characters) at `out`; answers the end.
+char* put_uuid(char* out, const Uuid& uuid);
+// The 32 lowercase hex digits alone.
+char* put_uuid_hex(char* out, const Uuid& uuid);
+
 }  // namespace sorvel::text

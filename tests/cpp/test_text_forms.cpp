@@ -60,12 +60,6 @@ TEST_CASE(text_forms_match_the_appenders) {
             }
         }
     }
-    for (int round = 0; round < 64; ++round) {
-        Uuid uuid;
-        for (auto& byte : uuid.bytes)
-            byte = uint8_t(random());
-        CHECK_EQ(written(write_uuid, uuid), appended(append_uuid, uuid));
-    }
     for (size_t size = 0; size < 40; ++size) {
         std::string data;
         for (size_t i = 0; i < size; ++i)

@@ -75,3 +75,25 @@ TEST_CASE(uuid_explains_failures) {
         CHECK_EQ(outcome(row.input), row.error);
     }
 }
+
+TEST_CASE(uuid_forms_of_every_byte) {
+    // Each byte value at each position, against the plain nibble-by-nibble form.
+    static constexpr char kHex[] = "0123456789abcdef";
+    for (int value = 0; value < 256; ++value) {
+        Uuid uuid{};
+        for (size_t i = 0; i < 16; ++i)
+            uuid.bytes[i] = uint8_t(value + 17 * int(i));
+        std::string expected_hex;
+        for (uint8_t byte : uuid.bytes) {
+            expected_hex += kHex[byte >> 4];
+            expected_hex += kHex[byte & 15];
+        }
+        const std::string expected = expected_hex.substr(0, 8) + "-" + expected_hex.substr(8, 4) +
+                                     "-" + expected_hex.substr(12, 4) + "-" +
+                                     expected_hex.substr(16, 4) + "-" + expected_hex.substr(20);
+        char buf[40];
+        CONTEXT(expected);
+        CHECK_EQ(std::string(buf, size_t(put_uuid(buf, uuid) - buf)), expected);
+        CHECK_EQ(std::string(buf, size_t(put_uuid_hex(buf, uuid) - buf)), expected_hex);
+    }
+}
