@@ -42,6 +42,15 @@ class DictTemplate {
                 set_generic(i, value);
             }
         }
+        // The same, taking over the reference `value` holds.
+        void set(size_t i, Ref value) {
+            if (entries_ != nullptr) [[likely]] {
+                track_ = track_ || may_be_tracked(value.get());
+                entries_[i].value = value.release();
+            } else {
+                set_generic(i, value.get());
+            }
+        }
         // The finished dict.
         Ref done();
 

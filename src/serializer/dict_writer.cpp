@@ -242,69 +242,34 @@ Ref column_python(const Column& column, PyObject* value, PyObject* instance, Cal
     }
 }
 
-// The values of a row before its dict exists: held here, on the stack for the usual sizes.
-class RowValues {
-  public:
-    explicit RowValues(size_t size) {
-        if (size > kInline) {
-            heap_.resize(size);
-            heap_raw_.resize(size);
-        }
-        values_ = size > kInline ? heap_.data() : inline_;
-        raw_ = size > kInline ? heap_raw_.data() : inline_raw_;
-    }
-    void set(size_t i, Ref value) {
-        raw_[i] = value.get();
-        values_[i] = std::move(value);
-    }
-    std::span<PyObject* const> raw(size_t size) const { return {raw_, size}; }
-
-  private:
-    static constexpr size_t kInline = 24;
-    Ref inline_[kInline];
-    PyObject* inline_raw_[kInline];
-    std::vector<Ref> heap_;
-    std::vector<PyObject*> heap_raw_;
-    Ref* values_;
-    PyObject** raw_;
-};
-
 }  // namespace
 
 Ref row_dict(const Plan& plan, PyObject* instance, CallState& state) {
     InstanceStorage storage(instance, plan);
     const size_t size = plan.columns.size();
-    RowValues values(size);
-    Ref row;  // made only once a column is missing: the others go through the template
+    frame::DictTemplate::Fill row = plan.dicts->start();
+    std::vector<uint32_t> skipped;  // missing columns left out of the row (on_missing="skip")
     for (size_t i = 0; i < size; ++i) {
         const Column& column = plan.columns[i];
         try {
             Stored stored = storage.read(column, i);
             if (!stored.value) {
-                if (plan.skip_missing) {
-                    if (!row) {
-                        row = Ref::steal(frame::must(_PyDict_NewPresized(Py_ssize_t(size))));
-                        for (size_t j = 0; j < i; ++j)
-                            frame::dict_set(row.get(), plan.columns[j].key.get(),
-                                            values.raw(size)[j]);
-                    }
-                    continue;
-                }
-                fail_missing(column, stored.missing);
+                if (!plan.skip_missing) fail_missing(column, stored.missing);
+                skipped.push_back(uint32_t(i));
+                continue;
             }
-            Ref value = column_python(column, stored.value.get(), instance, state);
-            if (row) {
-                frame::dict_set(row.get(), column.key.get(), value.get());
-            } else {
-                values.set(i, std::move(value));
-            }
+            row.set(i, column_python(column, stored.value.get(), instance, state));
         } catch (Failure& failure) {
             prefix_key(failure, column.key.get());
             throw;
         }
     }
-    if (row) return row;
-    return plan.dicts->make(values.raw(size));
+    Ref dict = row.done();
+    // Deleting keeps the other keys in column order, as if the skipped ones were never there.
+    for (uint32_t i : skipped) {
+        if (PyDict_DelItem(dict.get(), plan.columns[i].key.get()) < 0) fail_fetched();
+    }
+    return dict;
 }
 
 }  // namespace sorvel::serializer
