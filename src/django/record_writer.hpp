@@ -28,6 +28,9 @@ class RecordWriter {
         return shape_.attributes.read(instance, i);
     }
 
+    // Asks for what the attribute reads of `instance` will find to be brought into the cache.
+    void prefetch(PyObject* instance) const { shape_.attributes.prefetch(instance); }
+
     // Starts a record; each field is then given once, in declaration order.
     void begin() { output_.begin(); }
     // Field `i` has no value (a failed lookup): null where the field may be null, else the

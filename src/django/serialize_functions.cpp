@@ -49,6 +49,7 @@ Ref map_list(PyObject* list, Visit&& visit) {
 Ref serialize_instance(PyObject*, PyObject* const* slots) {
     const auto& schema = *frame::parameter("schema", [&] { return &as_model_schema(slots[1]); });
     RecordWriter writer(schema.core);
+    writer.prefetch(slots[0]);
     return serialize_one_instance(slots[0], schema.descriptors, writer);
 }
 
@@ -56,9 +57,15 @@ Ref serialize_batch(PyObject*, PyObject* const* slots) {
     PyObject* instances = frame::parameter("instances", [&] { return frame::as_list(slots[0]); });
     const auto& schema = *frame::parameter("schema", [&] { return &as_model_schema(slots[1]); });
     RecordWriter writer(schema.core);
-    return map_list(instances, [&](PyObject* instance) {
-        return serialize_one_instance(instance, schema.descriptors, writer);
-    });
+    Ref result = frame::new_list();
+    frame::walk_list_ahead(
+        instances,
+        [&](PyObject* instance) {
+            frame::list_append(result.get(),
+                               serialize_one_instance(instance, schema.descriptors, writer).get());
+        },
+        [&](PyObject* next) { writer.prefetch(next); }, frame::prefetch_object);
+    return result;
 }
 
 Ref serialize_values_list(PyObject*, PyObject* const* slots) {

@@ -46,6 +46,11 @@ class AttributeReader {
         return read_any(object, i);
     }
 
+    // Asks for the values the reads of `object` will find to be brought into the cache.
+    void prefetch(PyObject* object) const {
+        if (Py_TYPE(object) == type_ && plain_) inline_.prefetch(object);
+    }
+
   private:
     Ref read_any(PyObject* object, size_t i);
     void examine(PyTypeObject* type);

@@ -54,6 +54,18 @@ class InstanceValues {
         return value != nullptr ? Answer::Found : Answer::Absent;
     }
 
+    // Asks for the value objects `object` holds under the names to be brought into the cache,
+    // when its class is the one learned; reads only.
+    void prefetch(PyObject* object) const {
+        if (!usable_ || Py_TYPE(object) != type_) return;
+        const dict_layout::InlineValues* values = dict_layout::inline_values(object);
+        if (!values->valid) return;
+        for (int32_t index : index_) {
+            if (index >= 0 && index < values->capacity && values->values[index] != nullptr)
+                __builtin_prefetch(values->values[index]);
+        }
+    }
+
   private:
     // Only for heap types.
     static dict_layout::TableHead* shared_keys(PyTypeObject* type) {

@@ -77,11 +77,15 @@ Ref serialize_many(PyObject*, PyObject* const* slots) {
     const auto& schema = *frame::parameter("schema", [&] { return &as_schema(slots[1]); });
     RecordSerializer serializer(schema);
     Ref result = frame::new_list();
-    frame::walk_list(records, [&](PyObject* record) {
-        Ref item = PyDict_Check(record) ? copy_dict_record(record, schema, serializer.keys)
-                                        : serializer.serialize(record);
-        frame::list_append(result.get(), item.get());
-    });
+    frame::walk_list_ahead(
+        records,
+        [&](PyObject* record) {
+            Ref item = PyDict_Check(record) ? copy_dict_record(record, schema, serializer.keys)
+                                            : serializer.serialize(record);
+            frame::list_append(result.get(), item.get());
+        },
+        [&](PyObject* next) { serializer.shape.attributes.prefetch(next); },
+        frame::prefetch_object);
     return result;
 }
 

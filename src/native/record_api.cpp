@@ -15,6 +15,8 @@ using frame::Ref;
 Ref RecordSerializer::serialize(PyObject* record) {
     output.begin();
     const bool is_dict = PyDict_Check(record);
+    // The values are read one after another: asked for together, their misses overlap.
+    if (!is_dict) shape.attributes.prefetch(record);
     for (size_t i = 0; i < schema.descriptors.size(); ++i) {
         const engine::FieldDescriptor& descriptor = schema.descriptors[i];
         Ref value;
