@@ -2,6 +2,7 @@
 // compiles, and its four ways of writing instances.
 #include <algorithm>
 
+#include "frame/list_walk.hpp"
 #include "frame/native_class.hpp"
 #include "serializer/dict_writer.hpp"
 #include "serializer/failure.hpp"
@@ -113,18 +114,24 @@ Plan build(PyObject* const* slots) {
 }
 
 // Visits the rows of a list, a tuple or any iterable, with their positions. A list is walked
-// as Python code run for its items may shrink it.
+// as Python code run for its items may shrink it. In a list or a tuple the rows ahead are known:
+// their memory is asked for while earlier rows are written (frame::walk_list_ahead).
 template <class Visit>
-void walk_rows(PyObject* rows, Visit&& visit) {
+void walk_rows(const Plan& plan, PyObject* rows, Visit&& visit) {
+    auto near = [&](PyObject* next) {
+        if (plan.values) plan.values->prefetch(next);
+    };
     if (PyList_Check(rows)) {
-        const Py_ssize_t start_length = PyList_GET_SIZE(rows);
-        for (Py_ssize_t i = 0; i < start_length && i < PyList_GET_SIZE(rows); ++i) {
-            Ref item = Ref::borrow(PyList_GET_ITEM(rows, i));
-            visit(item.get(), i);
-        }
+        Py_ssize_t i = 0;
+        frame::walk_list_ahead(
+            rows, [&](PyObject* item) { visit(item, i++); }, near, frame::prefetch_object);
     } else if (PyTuple_Check(rows)) {
-        for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(rows); ++i)
+        const Py_ssize_t size = PyTuple_GET_SIZE(rows);
+        for (Py_ssize_t i = 0; i < size; ++i) {
+            if (i + 2 < size) frame::prefetch_object(PyTuple_GET_ITEM(rows, i + 2));
+            if (i + 1 < size) near(PyTuple_GET_ITEM(rows, i + 1));
             visit(PyTuple_GET_ITEM(rows, i), i);
+        }
     } else {
         Ref iterator = Ref::steal(PyObject_GetIter(rows));
         if (!iterator) frame::throw_fetched();
@@ -144,7 +151,7 @@ Ref dump(PyObject* self, PyObject* const* slots) {
     const Py_ssize_t size = sized ? Py_SIZE(slots[0]) : 0;
     Ref result = frame::new_list(size);
     Py_ssize_t count = 0;
-    walk_rows(slots[0], [&](PyObject* instance, Py_ssize_t row) {
+    walk_rows(plan, slots[0], [&](PyObject* instance, Py_ssize_t row) {
         Ref dict;
         try {
             dict = row_dict(plan, instance, state);
@@ -189,7 +196,7 @@ Py_ssize_t write_rows(TextBuffer& out, const Plan& plan, PyObject* rows, Py_ssiz
     };
     if (limit < 0) {
         const bool sized = PyList_Check(rows) || PyTuple_Check(rows);
-        walk_rows(rows, [&](PyObject* instance, Py_ssize_t) {
+        walk_rows(plan, rows, [&](PyObject* instance, Py_ssize_t) {
             write_one(instance);
             // After the first row, room for all of them at its size.
             if (count == 1 && sized) {
