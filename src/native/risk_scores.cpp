@@ -3,6 +3,7 @@
 #include <array>
 #include <cmath>
 
+#include "frame/dict_item_reader.hpp"
 #include "frame/interned.hpp"
 #include "frame/list_walk.hpp"
 #include "frame/native_class.hpp"
@@ -56,52 +57,20 @@ double loan_amount(PyObject* value) {
 // literal in Python source) is then searched by identity, without comparing text.
 frame::Once<PyObject*> key_cells[5];
 
-// One walk over the record's entries finds the values stored under the very key objects. It is
-// used only when every key is an exact str: then no comparison can run Python code or fail, and
-// a key missed here (an equal str that is not the same object) is simply looked up.
-bool scan_entries(PyObject* record, PyObject* const (&keys)[5], PyObject* (&found)[5]) {
-    Py_ssize_t position = 0, index = 0;
-    PyObject *key, *value;
-    while (PyDict_Next(record, &position, &key, &value)) {
-        if (!PyUnicode_CheckExact(key)) return false;
-        // Records usually list the keys in the same order: try that slot first.
-        if (index < 5 && key == keys[index]) {
-            found[index] = value;
-        } else {
-            for (size_t k = 0; k < 5; ++k) {
-                if (key == keys[k]) found[k] = value;
-            }
-        }
-        ++index;
-    }
-    return true;
-}
-
-RiskInput read_record(PyObject* record, PyObject* const (&keys)[5]) {
+// The five values, each from the record's own storage (a dict subclass's __getitem__ is not
+// asked), at the entry where the previous record kept it when it is there.
+RiskInput read_record(PyObject* record, frame::DictItemReader& reader) {
     if (!PyDict_Check(record)) frame::throw_not_instance(record, "dict");
-    PyObject* found[5] = {};
-    // Once Python code has run (a conversion through __float__, say), the record may have
-    // changed, and the values found by the walk are no longer its values: look up again.
-    bool scanned = scan_entries(record, keys, found);
     double fields[5];
     for (size_t k = 0; k < 5; ++k) {
-        // A borrowed value is safe while no Python code runs; floats and ints are read without
-        // any. Anything else is held for its conversion.
-        PyObject* value = scanned ? found[k] : nullptr;
-        if (value == nullptr) {
-            value = PyDict_GetItemWithError(record, keys[k]);
-            if (value == nullptr && PyErr_Occurred() != nullptr) frame::throw_fetched();
-        }
+        PyObject* value = reader.find(record, k);
         if (value == nullptr) {
             fields[k] = kDefaults[k];
         } else if (PyFloat_CheckExact(value)) {
             fields[k] = PyFloat_AS_DOUBLE(value);
-        } else if (PyLong_CheckExact(value)) {
-            // An int too large for a double is read from its digits as a loan amount.
-            fields[k] = k == kLoanAmount ? loan_amount(value) : frame::as_double(value);
         } else {
+            // Converting may run Python code, which may change the record.
             Ref held = Ref::borrow(value);
-            scanned = false;
             fields[k] = k == kLoanAmount ? loan_amount(value) : frame::as_double(value);
         }
     }
@@ -113,10 +82,12 @@ Ref compute_risk_batch(PyObject*, PyObject* const* slots) {
     PyObject* keys[5];
     for (size_t k = 0; k < 5; ++k)
         keys[k] = frame::interned::get(key_cells[k], kKeys[k]);
+    frame::DictItemReader reader(keys);
     std::vector<RiskInput> inputs;
     inputs.reserve(size_t(PyList_GET_SIZE(records)));
-    frame::walk_list(records,
-                     [&](PyObject* record) { inputs.push_back(read_record(record, keys)); });
+    frame::walk_list_ahead(
+        records, [&](PyObject* record) { inputs.push_back(read_record(record, reader)); },
+        [&](PyObject* next) { reader.prefetch(next); }, frame::prefetch_object);
 
     std::vector<double> scores(inputs.size());
     frame::detach([&] {
