@@ -61,6 +61,10 @@ PyObject* uuid_class() {
 // Django's `value in field.empty_values`: None, "", [], () and {}.
 bool is_empty(PyObject* value) {
     if (value == Py_None) return true;
+    // One test of the type's flags rules out every other value (int, float, Decimal, dates).
+    constexpr unsigned long kMayBeEmpty = Py_TPFLAGS_UNICODE_SUBCLASS | Py_TPFLAGS_LIST_SUBCLASS |
+                                          Py_TPFLAGS_TUPLE_SUBCLASS | Py_TPFLAGS_DICT_SUBCLASS;
+    if ((Py_TYPE(value)->tp_flags & kMayBeEmpty) == 0) return false;
     if (PyUnicode_Check(value)) return PyUnicode_GET_LENGTH(value) == 0;
     if (PyList_Check(value)) return PyList_GET_SIZE(value) == 0;
     if (PyTuple_Check(value)) return PyTuple_GET_SIZE(value) == 0;
@@ -114,11 +118,21 @@ class Cleaner {
           decimal_type_(decimal_class()),
           uuid_type_(uuid_class()),
           raws_(plan.fields.size()),
-          values_(plan.fields.size()),
-          pointers_(plan.fields.size()) {}
+          values_(plan.fields.size()) {
+        // Only this call holds the two lists until they are returned, so no cycle can run
+        // through them; untracked meanwhile, the collections that the rows' allocations set
+        // off need not walk every row made so far.
+        PyObject_GC_UnTrack(data_.get());
+        PyObject_GC_UnTrack(errors_.get());
+    }
 
     void clean_row(Py_ssize_t index, PyObject* row);
-    Ref result() { return checked(PyTuple_Pack(2, data_.get(), errors_.get())); }
+    Ref result() {
+        // Tracked again once complete; see the constructor.
+        PyObject_GC_Track(data_.get());
+        PyObject_GC_Track(errors_.get());
+        return checked(PyTuple_Pack(2, data_.get(), errors_.get()));
+    }
 
   private:
     // Reads the row's values into raws_: a walk over an exact dict's entries matches its keys
@@ -129,9 +143,18 @@ class Cleaner {
     Ref cleaned_dict();
     // Cleans one value into values_; whether it was stored there.
     bool clean_field(size_t index, PyObject* raw);
-    void store(size_t index, PyObject* value);
-    // Values that hold no reference a cycle could run through.
-    bool is_atomic(PyObject* value) const;
+    void store(size_t index, Ref value) {
+        atomic_ = atomic_ && is_atomic(value.get());
+        values_[index] = std::move(value);
+    }
+    // Values that hold no reference a cycle could run through: those of classes the collector
+    // does not know (str, int, float, bool, None, dates and times) cannot be part of a cycle
+    // it could find, and Decimals and UUIDs refer only to such values.
+    bool is_atomic(PyObject* value) const {
+        PyTypeObject* type = Py_TYPE(value);
+        return !PyType_IS_GC(type) || type == reinterpret_cast<PyTypeObject*>(decimal_type_) ||
+               type == reinterpret_cast<PyTypeObject*>(uuid_type_);
+    }
     // Converts like to_python(); null when an error was recorded.
     Ref convert(size_t index, const FieldPlan& field, PyObject* raw);
     Ref call_convert(size_t index, PyObject* callable, PyObject* raw);
@@ -168,7 +191,6 @@ class Cleaner {
     std::optional<text::DecimalShape> decimal_shape_;  // of the decimal just read from text
     std::vector<Ref> raws_;            // per field, the row's value (null when absent)
     std::vector<Ref> values_;          // per field, the cleaned value (null when not stored)
-    std::vector<PyObject*> pointers_;  // values_ as the dict template takes them
     // Per entry position of the rows' dicts, the field key found there in the last row that
     // had one (field keys live as long as the plan, so an equal pointer is that key).
     struct Slot {
@@ -520,33 +542,18 @@ bool Cleaner::run_checks(size_t index, const FieldPlan& field, PyObject* value) 
     return ok;
 }
 
-bool Cleaner::is_atomic(PyObject* value) const {
-    if (value == Py_None || PyUnicode_CheckExact(value) || PyLong_CheckExact(value) ||
-        PyFloat_CheckExact(value) || PyBool_Check(value))
-        return true;
-    PyTypeObject* type = Py_TYPE(value);
-    return type == api_->DateTimeType || type == api_->DateType || type == api_->TimeType ||
-           type == api_->DeltaType || type == reinterpret_cast<PyTypeObject*>(decimal_type_) ||
-           type == reinterpret_cast<PyTypeObject*>(uuid_type_);
-}
-
-void Cleaner::store(size_t index, PyObject* value) {
-    values_[index] = Ref::borrow(value);
-    atomic_ = atomic_ && is_atomic(value);
-}
-
 bool Cleaner::clean_field(size_t index, PyObject* raw) {
     const FieldPlan& field = plan_.fields[index];
     Ref value;
     if (field.kind == Kind::slow) {
         value = call_convert(index, field.clean.get(), raw);
         if (!value) return false;
-        store(index, value.get());
+        store(index, std::move(value));
         return true;
     }
     // clean_fields() leaves empty values of blank fields as they are.
     if (field.blank && is_empty(raw)) {
-        store(index, raw);
+        store(index, Ref::borrow(raw));
         return true;
     }
     decimal_shape_.reset();
@@ -588,7 +595,7 @@ bool Cleaner::clean_field(size_t index, PyObject* raw) {
         }
     }
     if (!is_empty(v) && !run_checks(index, field, v)) return false;
-    store(index, v);
+    store(index, std::move(value));
     return true;
 }
 
@@ -642,7 +649,8 @@ void Cleaner::gather(PyObject* row) {
             raw = Ref();
     }
     const bool mapping = exact_dict || PyDict_Check(row);
-    for (size_t i = 0; i < plan_.fields.size(); ++i) {
+    const size_t count = plan_.fields.size();
+    for (size_t i = 0; i < count; ++i) {
         if (raws_[i]) continue;
         const FieldPlan& field = plan_.fields[i];
         PyObject* found = nullptr;
@@ -660,15 +668,25 @@ void Cleaner::gather(PyObject* row) {
 }
 
 Ref Cleaner::cleaned_dict() {
+    const size_t count = values_.size();
     bool complete = true;
-    for (size_t i = 0; i < values_.size(); ++i) {
-        pointers_[i] = values_[i].get();
-        complete = complete && pointers_[i] != nullptr;
+    for (size_t i = 0; i < count; ++i)
+        complete = complete && values_[i];
+    Ref out;
+    if (complete && plan_.output) {
+        frame::DictTemplate::Fill fill = plan_.output->start();
+        for (size_t i = 0; i < count; ++i)
+            fill.set(i, values_[i].get());
+        out = fill.done();
+    } else {
+        out = frame::new_dict();
+        for (size_t i = 0; i < count; ++i)
+            if (values_[i])
+                frame::dict_set(out.get(), plan_.fields[i].attname.get(), values_[i].get());
     }
-    if (complete && plan_.output) return plan_.output->make(pointers_);
-    Ref out = frame::new_dict();
-    for (size_t i = 0; i < values_.size(); ++i)
-        if (values_[i]) frame::dict_set(out.get(), plan_.fields[i].attname.get(), values_[i].get());
+    // Released once the dict holds its own references; values_ is empty for the next row.
+    for (Ref& value : values_)
+        value = Ref();
     return out;
 }
 
@@ -677,19 +695,22 @@ void Cleaner::clean_row(Py_ssize_t index, PyObject* row) {
     row_index_ = Ref();
     row_failed_ = false;
     atomic_ = true;
-    for (Ref& value : values_)
-        value = Ref();
-    for (Ref& raw : raws_)
-        raw = Ref();
     gather(row);
-    for (size_t i = 0; i < plan_.fields.size(); ++i) {
-        if (!raws_[i]) {
+    const size_t count = plan_.fields.size();
+    for (size_t i = 0; i < count; ++i) {
+        // Taken out, so that raws_ is empty again for the next row.
+        Ref raw = std::move(raws_[i]);
+        if (!raw) {
             if (plan_.fields[i].missing) add_errors(i, plan_.fields[i].missing.get());
             continue;
         }
-        clean_field(i, raws_[i].get());
+        clean_field(i, raw.get());
     }
-    if (row_failed_) return;
+    if (row_failed_) {
+        for (Ref& value : values_)
+            value = Ref();
+        return;
+    }
     Ref out = cleaned_dict();
     // A dict of atomic values cannot be part of a cycle; the interpreter untracks such dicts
     // itself, but only after they have survived a collection.
