@@ -107,6 +107,19 @@ Ref params(std::initializer_list<std::pair<const char*, PyObject*>> items) {
     return dict;
 }
 
+// Fields that clean_field cleans with no choices, blank values, JSON or Python validators to
+// consider: for those the road below reduces to convert, null and blank, then the checks.
+bool plain_field(const FieldPlan& field) {
+    switch (field.kind) {
+        case Kind::json:
+        case Kind::python:
+        case Kind::slow:
+            return false;
+        default:
+            return field.editable && !field.blank && !field.choices && !field.validators;
+    }
+}
+
 // The state of one call: the error records and the row being cleaned.
 class Cleaner {
   public:
@@ -119,6 +132,8 @@ class Cleaner {
           uuid_type_(uuid_class()),
           raws_(plan.fields.size()),
           values_(plan.fields.size()) {
+        for (const FieldPlan& field : plan.fields)
+            plain_.push_back(plain_field(field));
         // Only this call holds the two lists until they are returned, so no cycle can run
         // through them; untracked meanwhile, the collections that the rows' allocations set
         // off need not walk every row made so far.
@@ -146,6 +161,7 @@ class Cleaner {
     void store(size_t index, Ref value) {
         atomic_ = atomic_ && is_atomic(value.get());
         values_[index] = std::move(value);
+        ++stored_;
     }
     // Values that hold no reference a cycle could run through: those of classes the collector
     // does not know (str, int, float, bool, None, dates and times) cannot be part of a cycle
@@ -160,6 +176,7 @@ class Cleaner {
     Ref call_convert(size_t index, PyObject* callable, PyObject* raw);
     bool run_checks(size_t index, const FieldPlan& field, PyObject* value);
     bool run_check(size_t index, const Check& check, PyObject* value);
+    bool surely_passes(const Check& check, PyObject* value) const;
     bool is_json(PyObject* value, int depth);
 
     void add_error(size_t field, PyObject* key, PyObject* params);
@@ -201,6 +218,9 @@ class Cleaner {
     bool walking_ = true;  // off after rows in a row whose keys matched no field by identity
     int misses_ = 0;
     bool atomic_ = true;                               // the row holds no container
+    size_t stored_ = 0;                                // values stored for the row
+    // Per field: cleaned by the short road of clean_field (see plain_field).
+    std::vector<char> plain_;
     Py_ssize_t row_ = 0;
     bool row_failed_ = false;
 };
@@ -448,6 +468,33 @@ int compare_limit(const Check& check, PyObject* value, int op) {
     return outcome;
 }
 
+// Whether the check surely passes, decided inline for the usual values (a str within its
+// length, a small int within its limit, a decimal read from text within its digits); false
+// leaves the verdict, and any error record, to run_check.
+bool Cleaner::surely_passes(const Check& check, PyObject* value) const {
+    switch (check.kind) {
+        case CheckKind::max_length:
+            return PyUnicode_CheckExact(value) && PyUnicode_GET_LENGTH(value) <= check.size;
+        case CheckKind::min_value:
+        case CheckKind::max_value: {
+            if (!check.limit_is_int || !PyLong_CheckExact(value)) return false;
+            auto* number = reinterpret_cast<PyLongObject*>(value);
+            if (!PyUnstable_Long_IsCompact(number)) return false;
+            const Py_ssize_t compact = PyUnstable_Long_CompactValue(number);
+            return check.kind == CheckKind::min_value ? compact >= check.limit_int
+                                                      : compact <= check.limit_int;
+        }
+        case CheckKind::decimal: {
+            if (!decimal_shape_) return false;
+            PyObject* key = nullptr;
+            int64_t limit = 0;
+            return check_decimal(check, *decimal_shape_, key, limit);
+        }
+        default:
+            return false;
+    }
+}
+
 bool Cleaner::run_check(size_t index, const Check& check, PyObject* value) {
     switch (check.kind) {
         case CheckKind::max_length:
@@ -538,28 +585,41 @@ bool Cleaner::run_checks(size_t index, const FieldPlan& field, PyObject* value) 
     }
     bool ok = true;
     for (const Check& check : field.checks)
-        ok = run_check(index, check, value) && ok;
+        ok = (surely_passes(check, value) || run_check(index, check, value)) && ok;
     return ok;
 }
 
 bool Cleaner::clean_field(size_t index, PyObject* raw) {
     const FieldPlan& field = plan_.fields[index];
+    const bool plain = plain_[index];
     Ref value;
-    if (field.kind == Kind::slow) {
-        value = call_convert(index, field.clean.get(), raw);
-        if (!value) return false;
-        store(index, std::move(value));
-        return true;
-    }
-    // clean_fields() leaves empty values of blank fields as they are.
-    if (field.blank && is_empty(raw)) {
-        store(index, Ref::borrow(raw));
-        return true;
+    if (!plain) {
+        if (field.kind == Kind::slow) {
+            value = call_convert(index, field.clean.get(), raw);
+            if (!value) return false;
+            store(index, std::move(value));
+            return true;
+        }
+        // clean_fields() leaves empty values of blank fields as they are.
+        if (field.blank && is_empty(raw)) {
+            store(index, Ref::borrow(raw));
+            return true;
+        }
     }
     decimal_shape_.reset();
     value = convert(index, field, raw);
     if (!value) return false;
     PyObject* v = value.get();
+    if (plain) {
+        if (is_empty(v)) {
+            // None of a nullable field is still empty: Field.validate() says blank.
+            add_error(index, key_named(v == Py_None && !field.null ? "null" : "blank"), nullptr);
+            return false;
+        }
+        if (!field.checks.empty() && !run_checks(index, field, v)) return false;
+        store(index, std::move(value));
+        return true;
+    }
     // Field.validate(): choices, then null, then blank, for editable fields.
     bool chosen = false;
     if (field.editable) {
@@ -669,21 +729,18 @@ void Cleaner::gather(PyObject* row) {
 
 Ref Cleaner::cleaned_dict() {
     const size_t count = values_.size();
-    bool complete = true;
-    for (size_t i = 0; i < count; ++i)
-        complete = complete && values_[i];
     Ref out;
-    if (complete && plan_.output) {
+    if (stored_ == count && plan_.output) {
         frame::DictTemplate::Fill fill = plan_.output->start();
-        for (size_t i = 0; i < count; ++i)
+        for (size_t i = 0; i < count; ++i) {
             fill.set(i, values_[i].get());
-        out = fill.done();
-    } else {
-        out = frame::new_dict();
-        for (size_t i = 0; i < count; ++i)
-            if (values_[i])
-                frame::dict_set(out.get(), plan_.fields[i].attname.get(), values_[i].get());
+            values_[i] = Ref();  // the dict holds its own reference now
+        }
+        return fill.done();
     }
+    out = frame::new_dict();
+    for (size_t i = 0; i < count; ++i)
+        if (values_[i]) frame::dict_set(out.get(), plan_.fields[i].attname.get(), values_[i].get());
     // Released once the dict holds its own references; values_ is empty for the next row.
     for (Ref& value : values_)
         value = Ref();
@@ -695,6 +752,7 @@ void Cleaner::clean_row(Py_ssize_t index, PyObject* row) {
     row_index_ = Ref();
     row_failed_ = false;
     atomic_ = true;
+    stored_ = 0;
     gather(row);
     const size_t count = plan_.fields.size();
     for (size_t i = 0; i < count; ++i) {
