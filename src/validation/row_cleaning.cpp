@@ -616,7 +616,13 @@ bool Cleaner::clean_field(size_t index, PyObject* raw) {
             add_error(index, key_named(v == Py_None && !field.null ? "null" : "blank"), nullptr);
             return false;
         }
-        if (!field.checks.empty() && !run_checks(index, field, v)) return false;
+        // run_checks decides, and records, only when a check does not surely pass.
+        for (const Check& check : field.checks) {
+            if (!surely_passes(check, v)) {
+                if (!run_checks(index, field, v)) return false;
+                break;
+            }
+        }
         store(index, std::move(value));
         return true;
     }
@@ -671,7 +677,6 @@ bool Cleaner::walk(PyObject* row) {
     size_t slot = 0;
     bool matched = false;
     auto take = [&](PyObject* key, PyObject* value) {
-        if (slot == layout_.size()) layout_.emplace_back();
         Slot& known = layout_[slot++];
         if (known.key != key) {
             // A key of another type might equal a field's name: such rows are looked up.
@@ -685,14 +690,17 @@ bool Cleaner::walk(PyObject* row) {
         return true;
     };
     if (frame::DictEntries table = frame::str_key_entries(row); table.readable) {
+        if (layout_.size() < size_t(table.count)) layout_.resize(size_t(table.count));
         for (Py_ssize_t i = 0; i < table.count; ++i)
             if (table.entries[i].value != nullptr)
                 take(table.entries[i].key, table.entries[i].value);
     } else {
         Py_ssize_t position = 0;
         PyObject *key, *value;
-        while (PyDict_Next(row, &position, &key, &value))
+        while (PyDict_Next(row, &position, &key, &value)) {
+            if (slot == layout_.size()) layout_.emplace_back();
             if (!take(key, value)) return false;
+        }
     }
     // Rows whose keys are made at run time (parsed JSON) never match: stop walking them.
     misses_ = matched ? 0 : misses_ + (slot > 0);
