@@ -34,6 +34,8 @@ def decimal_texts():
     texts = ["0", "-0", "+0.00", "0E-5", "-0e+3", "1", "-1.50", ".5", "5.", "007.10",
              "9999999999999999999", "99999999999999999999", "1000000000000000000",
              "1234567890.123456789", "12345678901.23456789", "1e5", "1E-20", "-1.5e3"]
+    # Each coefficient length at its ends: the digit count of the made Decimal is computed.
+    texts += [str(10**k - 1) for k in range(1, 20)] + [str(10**k) for k in range(0, 19)]
     for _ in range(300):
         whole = "".join(rng.choice("0123456789") for _ in range(rng.randrange(0, 22)))
         fraction = "".join(rng.choice("0123456789") for _ in range(rng.randrange(0, 12)))
