@@ -157,7 +157,8 @@ class Cleaner {
     int field_of(PyObject* key) const;
     Ref cleaned_dict();
     // Cleans one value into values_; whether it was stored there.
-    bool clean_field(size_t index, PyObject* raw);
+    // `owned` is the row's reference to the value: a value kept as it is takes it over.
+    bool clean_field(size_t index, Ref& owned);
     void store(size_t index, Ref value) {
         atomic_ = atomic_ && is_atomic(value.get());
         values_[index] = std::move(value);
@@ -172,7 +173,7 @@ class Cleaner {
                type == reinterpret_cast<PyTypeObject*>(uuid_type_);
     }
     // Converts like to_python(); null when an error was recorded.
-    Ref convert(size_t index, const FieldPlan& field, PyObject* raw);
+    Ref convert(size_t index, const FieldPlan& field, Ref& owned);
     Ref call_convert(size_t index, PyObject* callable, PyObject* raw);
     bool run_checks(size_t index, const FieldPlan& field, PyObject* value);
     bool run_check(size_t index, const Check& check, PyObject* value);
@@ -282,13 +283,14 @@ Ref make_datetime(const text::PlainDateTime& parsed, PyDateTime_CAPI* api) {
                                                  t.microsecond, tz.get(), api->DateTimeType));
 }
 
-Ref Cleaner::convert(size_t index, const FieldPlan& field, PyObject* raw) {
+Ref Cleaner::convert(size_t index, const FieldPlan& field, Ref& owned) {
+    PyObject* raw = owned.get();
     switch (field.kind) {
         case Kind::text:
-            if (raw == Py_None || PyUnicode_Check(raw)) return Ref::borrow(raw);
+            if (raw == Py_None || PyUnicode_Check(raw)) return std::move(owned);
             break;
         case Kind::integer:
-            if (raw == Py_None || PyLong_CheckExact(raw)) return Ref::borrow(raw);
+            if (raw == Py_None || PyLong_CheckExact(raw)) return std::move(owned);
             if (PyUnicode_CheckExact(raw)) {
                 // ASCII text with a character int() never takes is refused without building
                 // the ValueError that int() would raise.
@@ -305,7 +307,7 @@ Ref Cleaner::convert(size_t index, const FieldPlan& field, PyObject* raw) {
             }
             break;
         case Kind::floating:
-            if (raw == Py_None || PyFloat_CheckExact(raw)) return Ref::borrow(raw);
+            if (raw == Py_None || PyFloat_CheckExact(raw)) return std::move(owned);
             if (PyUnicode_CheckExact(raw)) {
                 if (Ref number = Ref::steal(PyFloat_FromString(raw))) return number;
                 if (!PyErr_ExceptionMatches(PyExc_ValueError)) frame::throw_fetched();
@@ -324,7 +326,7 @@ Ref Cleaner::convert(size_t index, const FieldPlan& field, PyObject* raw) {
             break;
         case Kind::decimal:
             if (raw == Py_None || Py_TYPE(raw) == reinterpret_cast<PyTypeObject*>(decimal_type_))
-                return Ref::borrow(raw);
+                return std::move(owned);
             if (auto ascii = ascii_of(raw); ascii && PyUnicode_CheckExact(raw)) {
                 if (auto shape = text::parse_decimal_shape(*ascii)) {
                     // Decimal(text) of this plain form is exact: the same object made from its
@@ -340,7 +342,7 @@ Ref Cleaner::convert(size_t index, const FieldPlan& field, PyObject* raw) {
             }
             break;
         case Kind::boolean:
-            if (raw == Py_True || raw == Py_False) return Ref::borrow(raw);
+            if (raw == Py_True || raw == Py_False) return std::move(owned);
             if (field.null && is_empty(raw)) return Ref::borrow(Py_None);
             if (PyLong_CheckExact(raw)) {
                 int overflow = 0;
@@ -355,7 +357,7 @@ Ref Cleaner::convert(size_t index, const FieldPlan& field, PyObject* raw) {
             break;
         case Kind::date: {
             auto* api = api_;
-            if (raw == Py_None || Py_TYPE(raw) == api->DateType) return Ref::borrow(raw);
+            if (raw == Py_None || Py_TYPE(raw) == api->DateType) return std::move(owned);
             if (auto ascii = ascii_of(raw); ascii && PyUnicode_CheckExact(raw)) {
                 if (auto date = text::parse_plain_date(*ascii))
                     return checked(
@@ -365,7 +367,7 @@ Ref Cleaner::convert(size_t index, const FieldPlan& field, PyObject* raw) {
         }
         case Kind::datetime: {
             auto* api = api_;
-            if (raw == Py_None || Py_TYPE(raw) == api->DateTimeType) return Ref::borrow(raw);
+            if (raw == Py_None || Py_TYPE(raw) == api->DateTimeType) return std::move(owned);
             if (auto ascii = ascii_of(raw); ascii && PyUnicode_CheckExact(raw)) {
                 if (auto parsed = text::parse_plain_datetime(*ascii))
                     return make_datetime(*parsed, api);
@@ -374,7 +376,7 @@ Ref Cleaner::convert(size_t index, const FieldPlan& field, PyObject* raw) {
         }
         case Kind::time: {
             auto* api = api_;
-            if (raw == Py_None || Py_TYPE(raw) == api->TimeType) return Ref::borrow(raw);
+            if (raw == Py_None || Py_TYPE(raw) == api->TimeType) return std::move(owned);
             if (auto ascii = ascii_of(raw); ascii && PyUnicode_CheckExact(raw)) {
                 if (auto t = text::parse_plain_time(*ascii))
                     return checked(api->Time_FromTime(t->hour, t->minute, t->second, t->microsecond,
@@ -384,7 +386,7 @@ Ref Cleaner::convert(size_t index, const FieldPlan& field, PyObject* raw) {
         }
         case Kind::uuid:
             if (raw == Py_None || Py_TYPE(raw) == reinterpret_cast<PyTypeObject*>(uuid_type_))
-                return Ref::borrow(raw);
+                return std::move(owned);
             if (auto ascii = ascii_of(raw); ascii && PyUnicode_CheckExact(raw)) {
                 if (auto bytes = text::parse_plain_uuid(*ascii))
                     return frame::uuid_from_bytes(uuid_type_, *bytes);
@@ -392,7 +394,7 @@ Ref Cleaner::convert(size_t index, const FieldPlan& field, PyObject* raw) {
             break;
         case Kind::json:
         case Kind::identity:
-            return Ref::borrow(raw);
+            return std::move(owned);
         case Kind::python:
         case Kind::slow:
             break;
@@ -589,7 +591,8 @@ bool Cleaner::run_checks(size_t index, const FieldPlan& field, PyObject* value) 
     return ok;
 }
 
-bool Cleaner::clean_field(size_t index, PyObject* raw) {
+bool Cleaner::clean_field(size_t index, Ref& owned) {
+    PyObject* raw = owned.get();
     const FieldPlan& field = plan_.fields[index];
     const bool plain = plain_[index];
     Ref value;
@@ -602,12 +605,12 @@ bool Cleaner::clean_field(size_t index, PyObject* raw) {
         }
         // clean_fields() leaves empty values of blank fields as they are.
         if (field.blank && is_empty(raw)) {
-            store(index, Ref::borrow(raw));
+            store(index, std::move(owned));
             return true;
         }
     }
     decimal_shape_.reset();
-    value = convert(index, field, raw);
+    value = convert(index, field, owned);
     if (!value) return false;
     PyObject* v = value.get();
     if (plain) {
@@ -770,7 +773,7 @@ void Cleaner::clean_row(Py_ssize_t index, PyObject* row) {
             if (plan_.fields[i].missing) add_errors(i, plan_.fields[i].missing.get());
             continue;
         }
-        clean_field(i, raw.get());
+        clean_field(i, raw);
     }
     if (row_failed_) {
         for (Ref& value : values_)
