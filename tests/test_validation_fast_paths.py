@@ -151,7 +151,8 @@ def full_clean_outcome(row):
         instance.full_clean(validate_unique=False, validate_constraints=False)
     except ValidationError as error:
         return None, {
-            name: [(item.code, str(item.message % item.params) if item.params else str(item.message))
+            name: [(item.code,
+                    str(item.message % item.params) if item.params else str(item.message))
                    for item in items]
             for name, items in error.error_dict.items()
         }

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "text/datetime.hpp"
-#include "text/swar_digits.hpp"
+#include "text/hex_words.hpp"
 
 namespace sorvel::text {
 namespace {
@@ -156,7 +156,7 @@ std::optional<std::array<unsigned char, 16>> parse_plain_uuid(std::string_view t
     std::array<unsigned char, 16> bytes{};
     bool valid = true;
     for (size_t group = 0; group < 4; ++group)
-        valid = swar::hex8(digits + 8 * group, bytes.data() + 4 * group) && valid;
+        valid = hex_words::hex8(digits + 8 * group, bytes.data() + 4 * group) && valid;
     if (!valid) return std::nullopt;
     return bytes;
 }

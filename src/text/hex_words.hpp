@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <cstring>
 
-namespace sorvel::text::swar {
+namespace sorvel::text::hex_words {
 
 // `N` characters at `p` (N <= 8) as the low bytes of a word, the first character lowest.
 template <size_t N>
@@ -50,4 +50,4 @@ inline bool hex8(const char* p, unsigned char* out) {
     return (word & kHighBits) == 0 && (digit | letter) == kHighBits;
 }
 
-}  // namespace sorvel::text::swar
+}  // namespace sorvel::text::hex_words
