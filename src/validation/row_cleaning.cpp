@@ -144,8 +144,8 @@ class Cleaner {
     void clean_row(Py_ssize_t index, PyObject* row);
     Ref result() {
         // Tracked again once complete; see the constructor.
-        PyObject_GC_Track(data_.get());
-        PyObject_GC_Track(errors_.get());
+        for (PyObject* list : {data_.get(), errors_.get()})
+            if (!PyObject_GC_IsTracked(list)) PyObject_GC_Track(list);
         return checked(PyTuple_Pack(2, data_.get(), errors_.get()));
     }
 
