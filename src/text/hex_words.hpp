@@ -38,7 +38,8 @@ constexpr uint64_t in_range(uint64_t word, unsigned lo, unsigned hi) {
 inline bool hex8(const char* p, unsigned char* out) {
     const uint64_t word = load<8>(p);
     const uint64_t digit = in_range(word, '0', '9');
-    const uint64_t letter = in_range(word, 'a', 'f') | in_range(word, 'A', 'F');
+    // Setting bit 5 maps A-F onto a-f and no other byte into a-f.
+    const uint64_t letter = in_range(word | (kOnes * 0x20), 'a', 'f');
     // Each byte's value: its low nibble, plus 9 for a letter ('a' and 'A' end in 1).
     const uint64_t nibbles = (word & (kOnes * 0x0F)) + (letter >> 7) * 9;
     // Byte i and byte i+1 into one byte (the first one high), then the four bytes together.
