@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "text/datetime.hpp"
-#include "text/hex_words.hpp"
+#include "text/byte_words.hpp"
 
 namespace sorvel::text {
 namespace {
@@ -31,7 +31,16 @@ namespace {
 
 [[gnu::always_inline]] inline std::optional<PlainDate> read_date(std::string_view text) {
     if (text.size() != 10 || text[4] != '-' || text[7] != '-') return std::nullopt;
-    int year = digits_at<4>(text, 0), month = digits_at<2>(text, 5), day = digits_at<2>(text, 8);
+    // YYYY-MM- in one word (digits at bytes 0-3, 5 and 6), DD in another.
+    const uint64_t head = byte_words::load<8>(text.data());
+    const uint64_t tail = byte_words::load<2>(text.data() + 8);
+    if (!byte_words::digits_at(head, 0x0080800080808080ULL) ||
+        !byte_words::digits_at(tail, 0x8080ULL))
+        return std::nullopt;
+    const uint64_t pairs = byte_words::digit_pairs(head);
+    const int year = int(byte_words::byte_at(pairs, 0) * 100 + byte_words::byte_at(pairs, 2));
+    const int month = int(byte_words::byte_at(pairs, 5));
+    const int day = int(byte_words::byte_at(byte_words::digit_pairs(tail), 0));
     if (year < 1 || month < 1 || month > 12 || day < 1) return std::nullopt;
     if (day > 28 && day > days_in_month(year, month)) return std::nullopt;
     return PlainDate{year, month, day};
@@ -45,12 +54,24 @@ namespace {
 
 [[gnu::always_inline]] inline std::optional<PlainTime> read_time(std::string_view text) {
     if (text.size() < 5 || text[2] != ':') return std::nullopt;
-    int hour = digits_at<2>(text, 0), minute = digits_at<2>(text, 3), second = 0, micro = 0;
+    int hour, minute, second = 0, micro = 0;
+    if (text.size() >= 8) {
+        // HH:MM:SS in one word: digits at bytes 0, 1, 3, 4, 6 and 7.
+        const uint64_t word = byte_words::load<8>(text.data());
+        if (text[5] != ':' || !byte_words::digits_at(word, 0x8080008080008080ULL))
+            return std::nullopt;
+        const uint64_t pairs = byte_words::digit_pairs(word);
+        hour = int(byte_words::byte_at(pairs, 0));
+        minute = int(byte_words::byte_at(pairs, 3));
+        second = int(byte_words::byte_at(pairs, 6));
+    } else {
+        hour = digits_at<2>(text, 0);
+        minute = digits_at<2>(text, 3);
+    }
     if (hour < 0 || hour > 23 || minute < 0 || minute > 59) return std::nullopt;
     if (text.size() > 5) {
         if (text.size() < 8 || text[5] != ':') return std::nullopt;
-        second = digits_at<2>(text, 6);
-        if (second < 0 || second > 59) return std::nullopt;
+        if (second > 59) return std::nullopt;
         if (text.size() > 8) {
             size_t fraction = text.size() - 9;
             if (text[8] != '.') return std::nullopt;
@@ -156,7 +177,7 @@ std::optional<std::array<unsigned char, 16>> parse_plain_uuid(std::string_view t
     std::array<unsigned char, 16> bytes{};
     bool valid = true;
     for (size_t group = 0; group < 4; ++group)
-        valid = hex_words::hex8(digits + 8 * group, bytes.data() + 4 * group) && valid;
+        valid = byte_words::hex8(digits + 8 * group, bytes.data() + 4 * group) && valid;
     if (!valid) return std::nullopt;
     return bytes;
 }

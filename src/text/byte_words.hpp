@@ -1,8 +1,8 @@
-// Runs of hexadecimal digits read eight bytes at a time.
+// Fixed-place digits read eight bytes at a time.
 //
-// A UUID's text is 32 hexadecimal digits at known places, so each run of eight is read whole:
-// its bytes checked together and their values combined with shifts and masks, with no table
-// lookup or branch per character.
+// Request text puts its digits at known places (a UUID is 32 hexadecimal digits, a date is
+// YYYY-MM-DD), so eight bytes are read as one word: their bytes checked together and their
+// values combined with shifts and masks, with no table lookup or branch per character.
 #pragma once
 
 #include <bit>
@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <cstring>
 
-namespace sorvel::text::hex_words {
+namespace sorvel::text::byte_words {
 
 // `N` characters at `p` (N <= 8) as the low bytes of a word, the first character lowest.
 template <size_t N>
@@ -33,6 +33,21 @@ constexpr uint64_t in_range(uint64_t word, unsigned lo, unsigned hi) {
     return at_least & ~above & kHighBits;
 }
 
+// Whether the bytes of `word` marked by a high bit in `mask` are all decimal digits.
+constexpr bool digits_at(uint64_t word, uint64_t mask) {
+    return (word & kHighBits) == 0 && (in_range(word, '0', '9') & mask) == mask;
+}
+
+// Byte i of the result is 10 * d[i] + d[i+1], where d[i] is the low nibble of byte i of `word`
+// (a digit's value): the value of the two-digit number starting at byte i.
+constexpr uint64_t digit_pairs(uint64_t word) {
+    const uint64_t nibbles = word & (kOnes * 0x0F);
+    return nibbles * 10 + (nibbles >> 8);  // at most 10 * 15 + 15 per byte: no carry
+}
+
+// Byte i of a word.
+constexpr unsigned byte_at(uint64_t word, unsigned i) { return unsigned(word >> (8 * i)) & 0xFF; }
+
 // The four bytes the 8 hexadecimal digits (either case) at `p` spell, written to `out` in text
 // order; false when one of them is not a hexadecimal digit (`out` then holds garbage).
 inline bool hex8(const char* p, unsigned char* out) {
@@ -51,4 +66,4 @@ inline bool hex8(const char* p, unsigned char* out) {
     return (word & kHighBits) == 0 && (digit | letter) == kHighBits;
 }
 
-}  // namespace sorvel::text::hex_words
+}  // namespace sorvel::text::byte_words
