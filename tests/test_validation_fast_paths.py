@@ -150,12 +150,10 @@ def full_clean_outcome(row):
     try:
         instance.full_clean(validate_unique=False, validate_constraints=False)
     except ValidationError as error:
-        return None, {
-            name: [(item.code,
-                    str(item.message % item.params) if item.params else str(item.message))
-                   for item in items]
-            for name, items in error.error_dict.items()
-        }
+        # ValidationError(item).messages renders the message with its params.
+        details = error.error_dict.items()
+        return None, {name: [(item.code, ValidationError(item).messages[0]) for item in items]
+                      for name, items in details}
     return {name: getattr(instance, name) for name in PLAIN_BASE}, {}
 
 
