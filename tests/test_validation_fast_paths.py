@@ -34,6 +34,8 @@ def decimal_texts():
     texts = ["0", "-0", "+0.00", "0E-5", "-0e+3", "1", "-1.50", ".5", "5.", "007.10",
              "9999999999999999999", "99999999999999999999", "1000000000000000000",
              "1234567890.123456789", "12345678901.23456789", "1e5", "1E-20", "-1.5e3"]
+    # Each coefficient length at its ends: the digit count of the made Decimal is computed.
+    texts += [str(10**k - 1) for k in range(1, 20)] + [str(10**k) for k in range(0, 19)]
     for _ in range(300):
         whole = "".join(rng.choice("0123456789") for _ in range(rng.randrange(0, 22)))
         fraction = "".join(rng.choice("0123456789") for _ in range(rng.randrange(0, 12)))
@@ -123,3 +125,58 @@ def test_a_deleted_entry_is_not_read():
     assert [d["amount"] for d in result.data] == [decimal.Decimal("1.5"), decimal.Decimal("3"),
                                                   decimal.Decimal("1.5")]
     assert all("ref" not in d for d in result.data)
+
+
+class PlainSample(models.Model):
+    """Fields of the short road (no choices, no blank): each check at and around its limit."""
+
+    name = models.CharField(max_length=5)
+    count = models.IntegerField(null=True)
+    small = models.PositiveSmallIntegerField()
+    price = models.DecimalField(max_digits=5, decimal_places=2)
+
+    class Meta:
+        app_label = "django_app"
+
+
+PLAIN_PLAN = compile_input_plan(PlainSample, ["name", "count", "small", "price"])
+PLAIN_BASE = {"name": "abc", "count": 1, "small": 1, "price": "1.00"}
+
+
+def full_clean_outcome(row):
+    from django.core.exceptions import ValidationError
+
+    instance = PlainSample(**row)
+    try:
+        instance.full_clean(validate_unique=False, validate_constraints=False)
+    except ValidationError as error:
+        # ValidationError(item).messages renders the message with its params.
+        details = error.error_dict.items()
+        return None, {name: [(item.code, ValidationError(item).messages[0]) for item in items]
+                      for name, items in details}
+    return {name: getattr(instance, name) for name in PLAIN_BASE}, {}
+
+
+@pytest.mark.parametrize(
+    ("name", "value"),
+    [("name", text) for text in ["", "abcd", "abcde", "abcdef", "ééééé", "éééééé", None]]
+    + [("count", value) for value in [None, "", 0, -2**31, -2**31 - 1, 2**31 - 1, 2**31, 2**70,
+                                      True, "12", " 7 "]]
+    + [("small", value) for value in [0, -1, 32767, 32768, None, "", False]]
+    + [("price", text) for text in ["999.99", "-999.99", "1000.00", "0.001", "1.5", "12345",
+                                    "0.00", "-0", "1e2", "1e3", None, ""]],
+)
+def test_plain_fields_judge_as_full_clean(name, value):
+    row = {**PLAIN_BASE, name: value}
+    expected_data, expected_errors = full_clean_outcome(row)
+    result = PLAIN_PLAN.validate_many([PLAIN_BASE, row, PLAIN_BASE])
+    errors = {
+        field: [(detail["code"], detail["message"]) for detail in details]
+        for field, details in result.error_details.get(1, {}).items()
+    }
+    assert errors == expected_errors
+    if expected_data is not None:
+        cleaned = result.data[1]
+        assert list(cleaned) == list(PLAIN_BASE)
+        for field, expected in expected_data.items():
+            assert type(cleaned[field]) is type(expected) and cleaned[field] == expected

@@ -1,5 +1,6 @@
 #include "frame/decimal_parts.hpp"
 
+#include <bit>
 #include <cstring>
 
 #include "frame/decimal_layout.hpp"
@@ -12,13 +13,31 @@ using namespace decimal_layout;
 
 constexpr int64_t kExponentLimit = 1000000000;
 
+// The decimal digits of `value` (1 for zero): its bit width gives the count or one more.
 int digit_count(uint64_t value) {
-    int count = 1;
-    while (value >= 10) {
-        value /= 10;
-        ++count;
-    }
-    return count;
+    static constexpr uint64_t kPowers[20] = {1ULL,
+                                             10ULL,
+                                             100ULL,
+                                             1000ULL,
+                                             10000ULL,
+                                             100000ULL,
+                                             1000000ULL,
+                                             10000000ULL,
+                                             100000000ULL,
+                                             1000000000ULL,
+                                             10000000000ULL,
+                                             100000000000ULL,
+                                             1000000000000ULL,
+                                             10000000000000ULL,
+                                             100000000000000ULL,
+                                             1000000000000000ULL,
+                                             10000000000000000ULL,
+                                             100000000000000000ULL,
+                                             1000000000000000000ULL,
+                                             10000000000000000000ULL};
+    const uint64_t odd = value | 1;  // zero counts as one; no power of ten above 1 is odd
+    const int estimate = (std::bit_width(odd) * 1233) >> 12;  // log10(2) ~ 1233 / 4096
+    return estimate - (odd < kPowers[estimate]) + 1;
 }
 
 // Allocated as the C constructor allocates its own class (PyObject_GC_New), every field written

@@ -90,8 +90,9 @@ frame::Ref wrap_input_plan(InputPlan plan);
 const InputPlan& input_plan_of(PyObject* capsule);
 
 // Cleans the rows into (list of cleaned dicts of the valid rows, list of error records). An
-// error record is (row index, field index, message key, params dict or None); a message key that
-// is not a str is a ValidationError raised by Django code.
+// error record is (row index, field index, message key, params or None), the params a tuple of
+// alternating names and values; a message key that is not a str is a ValidationError raised by
+// Django code (its params are its own).
 frame::Ref validate_rows(const InputPlan& plan, PyObject* rows);
 
 }  // namespace sorvel::validation

@@ -61,6 +61,10 @@ PyObject* uuid_class() {
 // Django's `value in field.empty_values`: None, "", [], () and {}.
 bool is_empty(PyObject* value) {
     if (value == Py_None) return true;
+    // One test of the type's flags rules out every other value (int, float, Decimal, dates).
+    constexpr unsigned long kMayBeEmpty = Py_TPFLAGS_UNICODE_SUBCLASS | Py_TPFLAGS_LIST_SUBCLASS |
+                                          Py_TPFLAGS_TUPLE_SUBCLASS | Py_TPFLAGS_DICT_SUBCLASS;
+    if ((Py_TYPE(value)->tp_flags & kMayBeEmpty) == 0) return false;
     if (PyUnicode_Check(value)) return PyUnicode_GET_LENGTH(value) == 0;
     if (PyList_Check(value)) return PyList_GET_SIZE(value) == 0;
     if (PyTuple_Check(value)) return PyTuple_GET_SIZE(value) == 0;
@@ -96,11 +100,29 @@ PyObject* param_name(std::string_view name) {
     frame::throw_value_error("unknown message param");
 }
 
+// The params of a message as (name, value, name, value, ...): a tuple costs far less to make
+// than a dict, and only the rendering of the errors, when asked for, needs the dict.
 Ref params(std::initializer_list<std::pair<const char*, PyObject*>> items) {
-    Ref dict = frame::new_dict();
-    for (auto [name, value] : items)
-        frame::dict_set(dict.get(), param_name(name), value);
-    return dict;
+    Ref pairs = checked(PyTuple_New(Py_ssize_t(2 * items.size())));
+    Py_ssize_t at = 0;
+    for (auto [name, value] : items) {
+        PyTuple_SET_ITEM(pairs.get(), at++, Py_NewRef(param_name(name)));
+        PyTuple_SET_ITEM(pairs.get(), at++, Py_NewRef(value));
+    }
+    return pairs;
+}
+
+// Fields that clean_field cleans with no choices, blank values, JSON or Python validators to
+// consider: for those the road below reduces to convert, null and blank, then the checks.
+bool plain_field(const FieldPlan& field) {
+    switch (field.kind) {
+        case Kind::json:
+        case Kind::python:
+        case Kind::slow:
+            return false;
+        default:
+            return field.editable && !field.blank && !field.choices && !field.validators;
+    }
 }
 
 // The state of one call: the error records and the row being cleaned.
@@ -114,11 +136,23 @@ class Cleaner {
           decimal_type_(decimal_class()),
           uuid_type_(uuid_class()),
           raws_(plan.fields.size()),
-          values_(plan.fields.size()),
-          pointers_(plan.fields.size()) {}
+          values_(plan.fields.size()) {
+        for (const FieldPlan& field : plan.fields)
+            plain_.push_back(plain_field(field));
+        // Only this call holds the two lists until they are returned, so no cycle can run
+        // through them; untracked meanwhile, the collections that the rows' allocations set
+        // off need not walk every row made so far.
+        PyObject_GC_UnTrack(data_.get());
+        PyObject_GC_UnTrack(errors_.get());
+    }
 
     void clean_row(Py_ssize_t index, PyObject* row);
-    Ref result() { return checked(PyTuple_Pack(2, data_.get(), errors_.get())); }
+    Ref result() {
+        // Tracked again once complete; see the constructor.
+        for (PyObject* list : {data_.get(), errors_.get()})
+            if (!PyObject_GC_IsTracked(list)) PyObject_GC_Track(list);
+        return checked(PyTuple_Pack(2, data_.get(), errors_.get()));
+    }
 
   private:
     // Reads the row's values into raws_: a walk over an exact dict's entries matches its keys
@@ -128,15 +162,27 @@ class Cleaner {
     int field_of(PyObject* key) const;
     Ref cleaned_dict();
     // Cleans one value into values_; whether it was stored there.
-    bool clean_field(size_t index, PyObject* raw);
-    void store(size_t index, PyObject* value);
-    // Values that hold no reference a cycle could run through.
-    bool is_atomic(PyObject* value) const;
+    // `owned` is the row's reference to the value: a value kept as it is takes it over.
+    bool clean_field(size_t index, Ref& owned);
+    void store(size_t index, Ref value) {
+        atomic_ = atomic_ && is_atomic(value.get());
+        values_[index] = std::move(value);
+        ++stored_;
+    }
+    // Values that hold no reference a cycle could run through: those of classes the collector
+    // does not know (str, int, float, bool, None, dates and times) cannot be part of a cycle
+    // it could find, and Decimals and UUIDs refer only to such values.
+    bool is_atomic(PyObject* value) const {
+        PyTypeObject* type = Py_TYPE(value);
+        return !PyType_IS_GC(type) || type == reinterpret_cast<PyTypeObject*>(decimal_type_) ||
+               type == reinterpret_cast<PyTypeObject*>(uuid_type_);
+    }
     // Converts like to_python(); null when an error was recorded.
-    Ref convert(size_t index, const FieldPlan& field, PyObject* raw);
+    Ref convert(size_t index, const FieldPlan& field, Ref& owned);
     Ref call_convert(size_t index, PyObject* callable, PyObject* raw);
     bool run_checks(size_t index, const FieldPlan& field, PyObject* value);
     bool run_check(size_t index, const Check& check, PyObject* value);
+    bool surely_passes(const Check& check, PyObject* value) const;
     bool is_json(PyObject* value, int depth);
 
     void add_error(size_t field, PyObject* key, PyObject* params);
@@ -168,7 +214,6 @@ class Cleaner {
     std::optional<text::DecimalShape> decimal_shape_;  // of the decimal just read from text
     std::vector<Ref> raws_;            // per field, the row's value (null when absent)
     std::vector<Ref> values_;          // per field, the cleaned value (null when not stored)
-    std::vector<PyObject*> pointers_;  // values_ as the dict template takes them
     // Per entry position of the rows' dicts, the field key found there in the last row that
     // had one (field keys live as long as the plan, so an equal pointer is that key).
     struct Slot {
@@ -179,6 +224,9 @@ class Cleaner {
     bool walking_ = true;  // off after rows in a row whose keys matched no field by identity
     int misses_ = 0;
     bool atomic_ = true;                               // the row holds no container
+    size_t stored_ = 0;                                // values stored for the row
+    // Per field: cleaned by the short road of clean_field (see plain_field).
+    std::vector<char> plain_;
     Py_ssize_t row_ = 0;
     bool row_failed_ = false;
 };
@@ -240,13 +288,14 @@ Ref make_datetime(const text::PlainDateTime& parsed, PyDateTime_CAPI* api) {
                                                  t.microsecond, tz.get(), api->DateTimeType));
 }
 
-Ref Cleaner::convert(size_t index, const FieldPlan& field, PyObject* raw) {
+Ref Cleaner::convert(size_t index, const FieldPlan& field, Ref& owned) {
+    PyObject* raw = owned.get();
     switch (field.kind) {
         case Kind::text:
-            if (raw == Py_None || PyUnicode_Check(raw)) return Ref::borrow(raw);
+            if (raw == Py_None || PyUnicode_Check(raw)) return std::move(owned);
             break;
         case Kind::integer:
-            if (raw == Py_None || PyLong_CheckExact(raw)) return Ref::borrow(raw);
+            if (raw == Py_None || PyLong_CheckExact(raw)) return std::move(owned);
             if (PyUnicode_CheckExact(raw)) {
                 // ASCII text with a character int() never takes is refused without building
                 // the ValueError that int() would raise.
@@ -263,7 +312,7 @@ Ref Cleaner::convert(size_t index, const FieldPlan& field, PyObject* raw) {
             }
             break;
         case Kind::floating:
-            if (raw == Py_None || PyFloat_CheckExact(raw)) return Ref::borrow(raw);
+            if (raw == Py_None || PyFloat_CheckExact(raw)) return std::move(owned);
             if (PyUnicode_CheckExact(raw)) {
                 if (Ref number = Ref::steal(PyFloat_FromString(raw))) return number;
                 if (!PyErr_ExceptionMatches(PyExc_ValueError)) frame::throw_fetched();
@@ -282,7 +331,7 @@ Ref Cleaner::convert(size_t index, const FieldPlan& field, PyObject* raw) {
             break;
         case Kind::decimal:
             if (raw == Py_None || Py_TYPE(raw) == reinterpret_cast<PyTypeObject*>(decimal_type_))
-                return Ref::borrow(raw);
+                return std::move(owned);
             if (auto ascii = ascii_of(raw); ascii && PyUnicode_CheckExact(raw)) {
                 if (auto shape = text::parse_decimal_shape(*ascii)) {
                     // Decimal(text) of this plain form is exact: the same object made from its
@@ -298,7 +347,7 @@ Ref Cleaner::convert(size_t index, const FieldPlan& field, PyObject* raw) {
             }
             break;
         case Kind::boolean:
-            if (raw == Py_True || raw == Py_False) return Ref::borrow(raw);
+            if (raw == Py_True || raw == Py_False) return std::move(owned);
             if (field.null && is_empty(raw)) return Ref::borrow(Py_None);
             if (PyLong_CheckExact(raw)) {
                 int overflow = 0;
@@ -313,7 +362,7 @@ Ref Cleaner::convert(size_t index, const FieldPlan& field, PyObject* raw) {
             break;
         case Kind::date: {
             auto* api = api_;
-            if (raw == Py_None || Py_TYPE(raw) == api->DateType) return Ref::borrow(raw);
+            if (raw == Py_None || Py_TYPE(raw) == api->DateType) return std::move(owned);
             if (auto ascii = ascii_of(raw); ascii && PyUnicode_CheckExact(raw)) {
                 if (auto date = text::parse_plain_date(*ascii))
                     return checked(
@@ -323,7 +372,7 @@ Ref Cleaner::convert(size_t index, const FieldPlan& field, PyObject* raw) {
         }
         case Kind::datetime: {
             auto* api = api_;
-            if (raw == Py_None || Py_TYPE(raw) == api->DateTimeType) return Ref::borrow(raw);
+            if (raw == Py_None || Py_TYPE(raw) == api->DateTimeType) return std::move(owned);
             if (auto ascii = ascii_of(raw); ascii && PyUnicode_CheckExact(raw)) {
                 if (auto parsed = text::parse_plain_datetime(*ascii))
                     return make_datetime(*parsed, api);
@@ -332,7 +381,7 @@ Ref Cleaner::convert(size_t index, const FieldPlan& field, PyObject* raw) {
         }
         case Kind::time: {
             auto* api = api_;
-            if (raw == Py_None || Py_TYPE(raw) == api->TimeType) return Ref::borrow(raw);
+            if (raw == Py_None || Py_TYPE(raw) == api->TimeType) return std::move(owned);
             if (auto ascii = ascii_of(raw); ascii && PyUnicode_CheckExact(raw)) {
                 if (auto t = text::parse_plain_time(*ascii))
                     return checked(api->Time_FromTime(t->hour, t->minute, t->second, t->microsecond,
@@ -342,7 +391,7 @@ Ref Cleaner::convert(size_t index, const FieldPlan& field, PyObject* raw) {
         }
         case Kind::uuid:
             if (raw == Py_None || Py_TYPE(raw) == reinterpret_cast<PyTypeObject*>(uuid_type_))
-                return Ref::borrow(raw);
+                return std::move(owned);
             if (auto ascii = ascii_of(raw); ascii && PyUnicode_CheckExact(raw)) {
                 if (auto bytes = text::parse_plain_uuid(*ascii))
                     return frame::uuid_from_bytes(uuid_type_, *bytes);
@@ -350,7 +399,7 @@ Ref Cleaner::convert(size_t index, const FieldPlan& field, PyObject* raw) {
             break;
         case Kind::json:
         case Kind::identity:
-            return Ref::borrow(raw);
+            return std::move(owned);
         case Kind::python:
         case Kind::slow:
             break;
@@ -424,6 +473,33 @@ int compare_limit(const Check& check, PyObject* value, int op) {
     int outcome = PyObject_RichCompareBool(value, check.limit.get(), op);
     if (outcome < 0) frame::throw_fetched();
     return outcome;
+}
+
+// Whether the check surely passes, decided inline for the usual values (a str within its
+// length, a small int within its limit, a decimal read from text within its digits); false
+// leaves the verdict, and any error record, to run_check.
+bool Cleaner::surely_passes(const Check& check, PyObject* value) const {
+    switch (check.kind) {
+        case CheckKind::max_length:
+            return PyUnicode_CheckExact(value) && PyUnicode_GET_LENGTH(value) <= check.size;
+        case CheckKind::min_value:
+        case CheckKind::max_value: {
+            if (!check.limit_is_int || !PyLong_CheckExact(value)) return false;
+            auto* number = reinterpret_cast<PyLongObject*>(value);
+            if (!PyUnstable_Long_IsCompact(number)) return false;
+            const Py_ssize_t compact = PyUnstable_Long_CompactValue(number);
+            return check.kind == CheckKind::min_value ? compact >= check.limit_int
+                                                      : compact <= check.limit_int;
+        }
+        case CheckKind::decimal: {
+            if (!decimal_shape_) return false;
+            PyObject* key = nullptr;
+            int64_t limit = 0;
+            return check_decimal(check, *decimal_shape_, key, limit);
+        }
+        default:
+            return false;
+    }
 }
 
 bool Cleaner::run_check(size_t index, const Check& check, PyObject* value) {
@@ -516,43 +592,48 @@ bool Cleaner::run_checks(size_t index, const FieldPlan& field, PyObject* value) 
     }
     bool ok = true;
     for (const Check& check : field.checks)
-        ok = run_check(index, check, value) && ok;
+        ok = (surely_passes(check, value) || run_check(index, check, value)) && ok;
     return ok;
 }
 
-bool Cleaner::is_atomic(PyObject* value) const {
-    if (value == Py_None || PyUnicode_CheckExact(value) || PyLong_CheckExact(value) ||
-        PyFloat_CheckExact(value) || PyBool_Check(value))
-        return true;
-    PyTypeObject* type = Py_TYPE(value);
-    return type == api_->DateTimeType || type == api_->DateType || type == api_->TimeType ||
-           type == api_->DeltaType || type == reinterpret_cast<PyTypeObject*>(decimal_type_) ||
-           type == reinterpret_cast<PyTypeObject*>(uuid_type_);
-}
-
-void Cleaner::store(size_t index, PyObject* value) {
-    values_[index] = Ref::borrow(value);
-    atomic_ = atomic_ && is_atomic(value);
-}
-
-bool Cleaner::clean_field(size_t index, PyObject* raw) {
+bool Cleaner::clean_field(size_t index, Ref& owned) {
+    PyObject* raw = owned.get();
     const FieldPlan& field = plan_.fields[index];
+    const bool plain = plain_[index];
     Ref value;
-    if (field.kind == Kind::slow) {
-        value = call_convert(index, field.clean.get(), raw);
-        if (!value) return false;
-        store(index, value.get());
-        return true;
-    }
-    // clean_fields() leaves empty values of blank fields as they are.
-    if (field.blank && is_empty(raw)) {
-        store(index, raw);
-        return true;
+    if (!plain) {
+        if (field.kind == Kind::slow) {
+            value = call_convert(index, field.clean.get(), raw);
+            if (!value) return false;
+            store(index, std::move(value));
+            return true;
+        }
+        // clean_fields() leaves empty values of blank fields as they are.
+        if (field.blank && is_empty(raw)) {
+            store(index, std::move(owned));
+            return true;
+        }
     }
     decimal_shape_.reset();
-    value = convert(index, field, raw);
+    value = convert(index, field, owned);
     if (!value) return false;
     PyObject* v = value.get();
+    if (plain) {
+        if (is_empty(v)) {
+            // None of a nullable field is still empty: Field.validate() says blank.
+            add_error(index, key_named(v == Py_None && !field.null ? "null" : "blank"), nullptr);
+            return false;
+        }
+        // run_checks decides, and records, only when a check does not surely pass.
+        for (const Check& check : field.checks) {
+            if (!surely_passes(check, v)) {
+                if (!run_checks(index, field, v)) return false;
+                break;
+            }
+        }
+        store(index, std::move(value));
+        return true;
+    }
     // Field.validate(): choices, then null, then blank, for editable fields.
     bool chosen = false;
     if (field.editable) {
@@ -588,7 +669,7 @@ bool Cleaner::clean_field(size_t index, PyObject* raw) {
         }
     }
     if (!is_empty(v) && !run_checks(index, field, v)) return false;
-    store(index, v);
+    store(index, std::move(value));
     return true;
 }
 
@@ -604,7 +685,6 @@ bool Cleaner::walk(PyObject* row) {
     size_t slot = 0;
     bool matched = false;
     auto take = [&](PyObject* key, PyObject* value) {
-        if (slot == layout_.size()) layout_.emplace_back();
         Slot& known = layout_[slot++];
         if (known.key != key) {
             // A key of another type might equal a field's name: such rows are looked up.
@@ -618,14 +698,17 @@ bool Cleaner::walk(PyObject* row) {
         return true;
     };
     if (frame::DictEntries table = frame::str_key_entries(row); table.readable) {
+        if (layout_.size() < size_t(table.count)) layout_.resize(size_t(table.count));
         for (Py_ssize_t i = 0; i < table.count; ++i)
             if (table.entries[i].value != nullptr)
                 take(table.entries[i].key, table.entries[i].value);
     } else {
         Py_ssize_t position = 0;
         PyObject *key, *value;
-        while (PyDict_Next(row, &position, &key, &value))
+        while (PyDict_Next(row, &position, &key, &value)) {
+            if (slot == layout_.size()) layout_.emplace_back();
             if (!take(key, value)) return false;
+        }
     }
     // Rows whose keys are made at run time (parsed JSON) never match: stop walking them.
     misses_ = matched ? 0 : misses_ + (slot > 0);
@@ -642,7 +725,8 @@ void Cleaner::gather(PyObject* row) {
             raw = Ref();
     }
     const bool mapping = exact_dict || PyDict_Check(row);
-    for (size_t i = 0; i < plan_.fields.size(); ++i) {
+    const size_t count = plan_.fields.size();
+    for (size_t i = 0; i < count; ++i) {
         if (raws_[i]) continue;
         const FieldPlan& field = plan_.fields[i];
         PyObject* found = nullptr;
@@ -660,15 +744,22 @@ void Cleaner::gather(PyObject* row) {
 }
 
 Ref Cleaner::cleaned_dict() {
-    bool complete = true;
-    for (size_t i = 0; i < values_.size(); ++i) {
-        pointers_[i] = values_[i].get();
-        complete = complete && pointers_[i] != nullptr;
+    const size_t count = values_.size();
+    Ref out;
+    if (stored_ == count && plan_.output) {
+        frame::DictTemplate::Fill fill = plan_.output->start();
+        for (size_t i = 0; i < count; ++i) {
+            fill.set(i, values_[i].get());
+            values_[i] = Ref();  // the dict holds its own reference now
+        }
+        return fill.done();
     }
-    if (complete && plan_.output) return plan_.output->make(pointers_);
-    Ref out = frame::new_dict();
-    for (size_t i = 0; i < values_.size(); ++i)
+    out = frame::new_dict();
+    for (size_t i = 0; i < count; ++i)
         if (values_[i]) frame::dict_set(out.get(), plan_.fields[i].attname.get(), values_[i].get());
+    // Released once the dict holds its own references; values_ is empty for the next row.
+    for (Ref& value : values_)
+        value = Ref();
     return out;
 }
 
@@ -677,19 +768,23 @@ void Cleaner::clean_row(Py_ssize_t index, PyObject* row) {
     row_index_ = Ref();
     row_failed_ = false;
     atomic_ = true;
-    for (Ref& value : values_)
-        value = Ref();
-    for (Ref& raw : raws_)
-        raw = Ref();
+    stored_ = 0;
     gather(row);
-    for (size_t i = 0; i < plan_.fields.size(); ++i) {
-        if (!raws_[i]) {
+    const size_t count = plan_.fields.size();
+    for (size_t i = 0; i < count; ++i) {
+        // Taken out, so that raws_ is empty again for the next row.
+        Ref raw = std::move(raws_[i]);
+        if (!raw) {
             if (plan_.fields[i].missing) add_errors(i, plan_.fields[i].missing.get());
             continue;
         }
-        clean_field(i, raws_[i].get());
+        clean_field(i, raw);
     }
-    if (row_failed_) return;
+    if (row_failed_) {
+        for (Ref& value : values_)
+            value = Ref();
+        return;
+    }
     Ref out = cleaned_dict();
     // A dict of atomic values cannot be part of a cycle; the interpreter untracks such dicts
     // itself, but only after they have survived a collection.

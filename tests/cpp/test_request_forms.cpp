@@ -31,6 +31,16 @@ TEST_CASE(plain_times_and_datetimes) {
     CHECK(utc && utc->has_offset && utc->offset_minutes == 0);
     CHECK(!parse_plain_datetime("2024-05-01T10:00:00+24:00").has_value());
     CHECK(!parse_plain_datetime("2024-05-01").has_value());
+    auto full = parse_plain_datetime("9999-12-31T23:59:59.999999+23:59");
+    CHECK(full && full->date.year == 9999 && full->date.day == 31 && full->time.second == 59 &&
+          full->time.microsecond == 999999 && full->offset_minutes == 23 * 60 + 59);
+    const char* refused[] = {"2024-05-01T10:00:0a", "2024-05-01T10:00:00.12a", "2024-05-01T1a:00",
+                             "2024-05-01T10:00:00.1234567", "2024-05-01T10:00+0a:00",
+                             "2024-04-31T10:00"};
+    for (const char* text : refused) {
+        CONTEXT(text);
+        CHECK(!parse_plain_datetime(text).has_value());
+    }
 }
 
 TEST_CASE(decimal_shapes_follow_as_tuple) {
@@ -61,6 +71,26 @@ TEST_CASE(plain_uuids) {
     CHECK(parse_plain_uuid("0123abcd89abcdef0123456789abcdef").has_value());
     CHECK(!parse_plain_uuid("0123abcd-89ab-cdef-0123-456789abcdeg").has_value());
     CHECK(!parse_plain_uuid("0123abcd-89abc-def-0123-456789abcdef").has_value());
+    // Every byte in place, from each group of either form.
+    const std::string hyphenated = "00112233-4455-6677-8899-aabbccddeeff";
+    auto all = parse_plain_uuid(hyphenated);
+    CHECK(all.has_value());
+    for (size_t i = 0; all && i < 16; ++i)
+        CHECK((*all)[i] == 0x11 * i);
+    std::string plain = "00112233445566778899AABBCCDDEEFF";
+    CHECK(parse_plain_uuid(plain) == all);
+    for (size_t at = 0; at < hyphenated.size(); ++at) {
+        std::string bad = hyphenated;
+        bad[at] = bad[at] == '-' ? '0' : 'g';
+        CONTEXT(bad);
+        CHECK(!parse_plain_uuid(bad).has_value());
+    }
+    for (size_t at = 0; at < plain.size(); ++at) {
+        std::string bad = plain;
+        bad[at] = '\xC3';
+        CONTEXT(std::to_string(at));
+        CHECK(!parse_plain_uuid(bad).has_value());
+    }
 }
 
 TEST_CASE(ip_addresses_as_ipaddress_reads_them) {

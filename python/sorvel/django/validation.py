@@ -522,6 +522,8 @@ def _render(plan: InputPlan, records: list[Any]) -> list[Any]:
     local: dict[Any, str] = {}  # Django's own errors: their messages live as long as the records
     for row, position, key, params in records:
         field = plan.fields[position]
+        if params is not None:  # (name, value, name, value, ...) from the native side
+            params = dict(zip(params[::2], params[1::2]))
         if isinstance(key, str):
             messages = plan._messages[position]
             code, template, extra = messages.table[key]
