@@ -132,8 +132,16 @@ TARGETS = [
 
 def targets_table(results, peaks, stream_rows) -> str:
     lines = ["### Targets at a glance", "",
-             "| subject | compared with | N | subject per object | ratio | target |",
-             "|---|---|---:|---:|---:|---|"]
+             "| subject | compared with | N | subject per object | ratio | at N = 100 | target |",
+             "|---|---|---:|---:|---:|---:|---|"]
+
+    def ratio_text(timing, subject, other, rule):
+        mine, theirs = timing[subject].best, timing[other].best
+        if rule == "faster":
+            return f"{theirs / mine:.2f}× faster" if theirs >= mine else \
+                f"{mine / theirs:.2f}× slower"
+        return f"{mine / theirs:.2f}× its time"
+
     for title, subject, other, rule, bound in TARGETS:
         result = next((r for r in results if title in r.case.title), None)
         if result is None or not result.timings:
@@ -143,26 +151,30 @@ def targets_table(results, peaks, stream_rows) -> str:
         if subject not in timing or other not in timing:
             continue
         mine, theirs = timing[subject].best, timing[other].best
+        ratio = ratio_text(timing, subject, other, rule)
+        small = result.timings.get(100, {})
+        at_100 = ratio_text(small, subject, other, rule) \
+            if size != 100 and subject in small and other in small else ""
         if rule == "faster":
-            ratio = f"{theirs / mine:.2f}× faster" if theirs >= mine else \
-                f"{mine / theirs:.2f}× slower"
             goal = "" if bound is None else f"≥ {bound:g}× faster"
             # Judged on the ratio as shown, so that the mark never contradicts the text.
             met = bound is None or round(theirs / mine, 2) >= bound
         else:
-            ratio = f"{mine / theirs:.2f}× its time"
             goal = f"≤ {bound:g}×"
             met = round(mine / theirs, 2) <= bound
         mark = "" if not goal else (" ✓" if met else " ✗")
         lines.append(f"| {subject} | {other} | {size:,} | {harness.per_unit_text(mine / size)} "
-                     f"| {ratio} | {goal}{mark} |")
+                     f"| {ratio} | {at_100} | {goal}{mark} |")
     if "stream" in peaks:
         mark = "✓" if peaks["stream"] < 50 else "✗"
         lines.append(f"| sorvel ModelSerializer.stream_json(queryset) | peak memory above the "
-                     f"baseline | {stream_rows:,} rows | | {peaks['stream']:.1f} MB | "
+                     f"baseline | {stream_rows:,} rows | | {peaks['stream']:.1f} MB | | "
                      f"< 50 MB {mark} |")
-    lines += ["", "Minimum times of the runs below (one process, interleaved). On a shared "
-              "two-core machine single runs wander; `make bench-instructions` gives the stable "
+    lines += ["", "Minimum times of the runs below (one process, interleaved), judged at the "
+              "largest N. At N = 10,000 the record paths wait on memory more than they compute, "
+              "and on a shared two-core machine those ratios wander from run to run (the same "
+              "build has shown 1.3× and 2.6× of the floor); the N = 100 column, whose data stays "
+              "in the caches, is steadier, and `make bench-instructions` gives the stable "
               "instruction counts of the record paths.", ""]
     return "\n".join(lines)
 
