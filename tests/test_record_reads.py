@@ -13,6 +13,13 @@ from _native import Field, Schema
 SCHEMA = Schema({"b": Field(str), "a": Field(int), "c": Field(str, nullable=True)})
 
 
+# The batch and the single-record road read attributes the same way.
+BOTH_ROADS = pytest.mark.parametrize("serialize", [
+    lambda items: _native.serialize_many(items, SCHEMA),
+    lambda items: [_native.serialize(item, SCHEMA) for item in items],
+], ids=["serialize_many", "serialize"])
+
+
 def expected(obj):
     out = {}
     for name in ("a", "b", "c"):
@@ -90,10 +97,7 @@ def records():
     ]
 
 
-@pytest.mark.parametrize("serialize", [
-    lambda items: _native.serialize_many(items, SCHEMA),
-    lambda items: [_native.serialize(item, SCHEMA) for item in items],
-], ids=["serialize_many", "serialize"])
+@BOTH_ROADS
 def test_attribute_reads_match_getattr(serialize):
     items = records()
     WithProperty.calls = 0
@@ -199,10 +203,7 @@ def inline_cases():
             grown(8, "with c", c="own c"), grown(9, "plain again")]
 
 
-@pytest.mark.parametrize("serialize", [
-    lambda items: _native.serialize_many(items, SCHEMA),
-    lambda items: [_native.serialize(item, SCHEMA) for item in items],
-], ids=["serialize_many", "serialize"])
+@BOTH_ROADS
 def test_inline_values_read_as_getattr_reads_them(serialize):
     items = inline_cases()
     assert serialize(items) == [expected(item) for item in items]
