@@ -57,7 +57,13 @@ class InstanceValues {
     // Asks for the value objects `object` holds under the names to be brought into the cache,
     // when its class is the one learned; reads only.
     void prefetch(PyObject* object) const {
-        if (!usable_ || Py_TYPE(object) != type_) return;
+        // The same class as learned: the pointer alone could be a new class at a freed one's
+        // address, its version tag cannot.
+        PyTypeObject* type = Py_TYPE(object);
+        if (!usable_ || type != type_ || type->tp_version_tag != version_ ||
+            shared_keys(type) != keys_) {
+            return;
+        }
         const dict_layout::InlineValues* values = dict_layout::inline_values(object);
         if (!values->valid) return;
         for (int32_t index : index_) {
