@@ -6,6 +6,7 @@
 #include <Python.h>
 
 #include "django/field_type.hpp"
+#include "django/value_reader.hpp"
 #include "engine/field_keys.hpp"
 #include "engine/record_output.hpp"
 #include "engine/record_shape.hpp"
@@ -39,7 +40,7 @@ class RecordWriter {
     // Field `i` holds `value` (None included), read as read_django_value reads it.
     void put(size_t i, PyObject* value, const DjangoFieldDescriptor& d) {
         if (value == Py_None) return output_.put_none(i);
-        output_.put(i, value, [&](PyObject* present) { return read_value(present, d); });
+        output_.put(i, value, [&](PyObject* present) { return read_django_value(present, d); });
     }
 
     // The record as a new dict, keys in ascending name order. An engine error is reported for
@@ -47,8 +48,6 @@ class RecordWriter {
     frame::Ref finish();
 
   private:
-    static engine::FieldValue read_value(PyObject* value, const DjangoFieldDescriptor& d);
-
     engine::RecordShape& shape_;
     engine::FieldKeys keys_;
     engine::RecordOutput output_;
