@@ -31,6 +31,8 @@ def main(argv=None) -> None:
                         help="run only the cases whose title contains one of these words")
     parser.add_argument("--output", default=os.path.join(HERE, "RESULTS.md"))
     parser.add_argument("--repeats", type=int, default=None)
+    parser.add_argument("--sample-seconds", type=float, default=None,
+                        help="how long one timed sample runs (default 0.02 s, 0.05 s with --full)")
     parser.add_argument("--stream-rows", type=int, default=1_000_000)
     parser.add_argument("--readme", action="store_true",
                         help="also write the summary and the machine into README.md")
@@ -38,7 +40,7 @@ def main(argv=None) -> None:
 
     sizes = (1, 100, 10_000, 100_000) if args.full else (1, 100, 10_000)
     repeats = args.repeats or (9 if args.full else 5)
-    sample_seconds = 0.05 if args.full else 0.02
+    sample_seconds = args.sample_seconds or (0.05 if args.full else 0.02)
 
     import django_setup
 

@@ -154,6 +154,30 @@ def test_accepted_values_and_their_output(field, value, output):
                 assert list(result[key]) == list(inner)
 
 
+class Rewrites:
+    """A price whose str() moves its instance's values into a real dict and changes a later
+    field, in the middle of the instance's serialization."""
+
+    def __init__(self, instance):
+        self.instance = instance
+
+    def __str__(self):
+        vars(self.instance)[1] = "a key that is not a str"
+        self.instance.email = "changed@example.com"
+        return "1.5"
+
+
+@pytest.mark.parametrize("serialize", [
+    lambda instance: sorvel_django.serialize_instance(instance, SCHEMA),
+    lambda instance: sorvel_django.serialize_batch([instance], SCHEMA)[0],
+], ids=["serialize_instance", "serialize_batch"])
+def test_instance_changed_by_python_code_between_two_reads(serialize):
+    instance = unsaved_record()
+    instance.price = Rewrites(instance)
+    output = serialize(instance)
+    assert (output["price"], output["email"]) == ("1.5", "changed@example.com")
+
+
 def test_datetime_offsets_never_reach_the_output():
     # The same instant at different offsets serializes to one text.
     instant = datetime.datetime(2024, 6, 1, 12, 0, tzinfo=datetime.UTC)

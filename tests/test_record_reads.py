@@ -146,6 +146,32 @@ def test_instance_dict_replaced_between_two_reads_of_a_record():
     assert _native.serialize(item, TRIGGER_SCHEMA)["b"] == "new dict"
 
 
+def move_values_and_change_b(item):
+    vars(item)[1] = "a key that is not a str"  # the values move into a real dict
+    item.b = "changed after the move"
+
+
+def delete_and_set_b(item):
+    del item.b
+    item.b = "set again"
+
+
+@pytest.mark.parametrize("serialize", [
+    lambda items: _native.serialize_many(items, TRIGGER_SCHEMA),
+    lambda items: [_native.serialize(item, TRIGGER_SCHEMA) for item in items],
+], ids=["serialize_many", "serialize"])
+@pytest.mark.parametrize("action", [move_values_and_change_b, delete_and_set_b])
+def test_record_changed_by_python_code_between_two_reads(serialize, action):
+    # The value of "a" runs Python code that changes where "b" is kept: "b" must be read as it
+    # is then, not where it was when the record was started.
+    items = [Mutable("first"), Mutable("second")]
+    pending = list(items)
+    Trigger.action = lambda: action(pending.pop(0))
+    got = serialize(items)
+    assert [record["b"] for record in got] == [item.b for item in items]
+    assert got[0]["b"] in ("changed after the move", "set again")
+
+
 def test_result_dicts_behave_as_ordinary_dicts():
     schema = Schema({"b": Field(str), "a": Field(list), "c": Field(int)})
     got = _native.serialize_many([{"b": "x", "a": [1], "c": 2}, Plain([1, {"k": 2}], "y", 3)],

@@ -29,6 +29,11 @@ class RecordWriter {
         return shape_.attributes.read(instance, i);
     }
 
+    // The instance's attributes read in a row, while no Python code runs (AttributeReader::Row).
+    frame::AttributeReader::Row row(PyObject* instance) const {
+        return shape_.attributes.row(instance);
+    }
+
     // Asks for what the attribute reads of `instance` will find to be brought into the cache.
     void prefetch(PyObject* instance) const { shape_.attributes.prefetch(instance); }
 
@@ -37,6 +42,9 @@ class RecordWriter {
     // Field `i` has no value (a failed lookup): null where the field may be null, else the
     // "null not allowed" error.
     void put_missing(size_t i, const DjangoFieldDescriptor& d);
+    // Field `i` holds the present `value`, when it passes through as it is: stored, and true.
+    // Runs no Python code.
+    bool put_passing(size_t i, PyObject* value) { return output_.put_passing(i, value); }
     // Field `i` holds `value` (None included), read as read_django_value reads it.
     void put(size_t i, PyObject* value, const DjangoFieldDescriptor& d) {
         if (value == Py_None) return output_.put_none(i);

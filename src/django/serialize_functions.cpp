@@ -17,33 +17,23 @@ using frame::Ref;
 Ref serialize_one_instance(PyObject* instance, std::span<const DjangoFieldDescriptor> descriptors,
                            RecordWriter& writer) {
     writer.begin();
+    frame::AttributeReader::Row row = writer.row(instance);
     for (size_t i = 0; i < descriptors.size(); ++i) {
-        Ref value = writer.attribute(instance, i);
+        // The usual value, read borrowed and passing through, runs no Python code; anything
+        // else is held, and may run Python code that changes the instance: later fields are
+        // read afresh.
+        PyObject* found = row.get(i);
+        if (found != nullptr && found != Py_None && writer.put_passing(i, found)) continue;
+        Ref value = found != nullptr ? Ref::borrow(found) : writer.attribute(instance, i);
         if (!value) {
             frame::discard_error();
             writer.put_missing(i, descriptors[i]);
         } else {
             writer.put(i, value.get(), descriptors[i]);
         }
+        row = writer.row(instance);
     }
     return writer.finish();
-}
-
-// row[i] of a tuple whose indexing is the tuple's own; null (with IndexError pending) past its
-// end, as row[i] would raise.
-Ref tuple_cell(PyObject* row, size_t i) {
-    if (Py_ssize_t(i) < PyTuple_GET_SIZE(row)) return Ref::borrow(PyTuple_GET_ITEM(row, i));
-    PyErr_SetString(PyExc_IndexError, "tuple index out of range");
-    return Ref();
-}
-
-// A new list of visit(item) for the items of `list`, walked as Python code may shrink it.
-template <class Visit>
-Ref map_list(PyObject* list, Visit&& visit) {
-    Ref result = frame::new_list();
-    frame::walk_list(list,
-                     [&](PyObject* item) { frame::list_append(result.get(), visit(item).get()); });
-    return result;
 }
 
 Ref serialize_instance(PyObject*, PyObject* const* slots) {
@@ -77,25 +67,44 @@ Ref serialize_values_list(PyObject*, PyObject* const* slots) {
     indices.reserve(descriptors.size());
     for (size_t i = 0; i < descriptors.size(); ++i)
         indices.push_back(frame::new_size(Py_ssize_t(i)));
-    return map_list(rows, [&](PyObject* row) {
-        // Rows of values_list() are tuples (named rows are tuple subclasses); while indexing
-        // is the tuple's own, a cell is read without making an index object.
-        const bool tuple_indexing =
-            PyTuple_Check(row) && Py_TYPE(row)->tp_as_mapping != nullptr &&
-            Py_TYPE(row)->tp_as_mapping->mp_subscript == PyTuple_Type.tp_as_mapping->mp_subscript;
-        writer.begin();
-        for (size_t i = 0; i < descriptors.size(); ++i) {
-            Ref cell = tuple_indexing ? tuple_cell(row, i)
-                                      : Ref::steal(PyObject_GetItem(row, indices[i].get()));
-            if (!cell) frame::discard_error();  // a short row: the cell is missing
-            if (!cell || cell.get() == Py_None) {
-                writer.put_missing(i, descriptors[i]);
-            } else {
-                writer.put(i, cell.get(), descriptors[i]);
+    Ref result = frame::new_list();
+    frame::walk_list_ahead(
+        rows,
+        [&](PyObject* row) {
+            // Rows of values_list() are tuples (named rows are tuple subclasses); while indexing
+            // is the tuple's own, a cell is read without making an index object, and borrowed:
+            // the row holds it whatever Python code runs.
+            const bool tuple_indexing = PyTuple_Check(row) &&
+                                        Py_TYPE(row)->tp_as_mapping != nullptr &&
+                                        Py_TYPE(row)->tp_as_mapping->mp_subscript ==
+                                            PyTuple_Type.tp_as_mapping->mp_subscript;
+            writer.begin();
+            for (size_t i = 0; i < descriptors.size(); ++i) {
+                Ref held;
+                PyObject* cell = nullptr;
+                if (tuple_indexing) {
+                    // Past a short row's end the cell is missing, as row[i] failing makes it.
+                    if (Py_ssize_t(i) < PyTuple_GET_SIZE(row)) cell = PyTuple_GET_ITEM(row, i);
+                } else {
+                    held = Ref::steal(PyObject_GetItem(row, indices[i].get()));
+                    if (!held) frame::discard_error();  // a short row: the cell is missing
+                    cell = held.get();
+                }
+                if (cell == nullptr || cell == Py_None) {
+                    writer.put_missing(i, descriptors[i]);
+                } else {
+                    writer.put(i, cell, descriptors[i]);
+                }
             }
-        }
-        return writer.finish();
-    });
+            frame::list_append(result.get(), writer.finish().get());
+        },
+        [](PyObject* next) {
+            if (!PyTuple_Check(next)) return;
+            for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(next); ++i)
+                __builtin_prefetch(PyTuple_GET_ITEM(next, i));
+        },
+        frame::prefetch_object);
+    return result;
 }
 
 Ref serialize_fields(PyObject*, PyObject* const* slots) {

@@ -54,32 +54,29 @@ OutputForm output_form(const FieldKind& kind);
 // same object (a new reference).
 frame::Ref direct_output(OutputForm form, PyObject* value);
 
-// The same, with the values that pass through as they are decided inline: a str of one-byte
-// characters (no surrogate possible), a compact int, a finite float, a bool.
-inline frame::Ref direct_output_inline(OutputForm form, PyObject* value) {
+// Whether a present value of a field whose values take `form` passes through as the same
+// object, decided inline for the usual values: a str of one-byte characters (no surrogate
+// possible), a compact int, a finite float, a bool. False says nothing: direct_output decides.
+// Runs no Python code.
+inline bool passes_inline(OutputForm form, PyObject* value) {
     switch (form) {
         case OutputForm::Text:
-            if (PyUnicode_CheckExact(value) && PyUnicode_KIND(value) == PyUnicode_1BYTE_KIND) {
-                return frame::Ref::borrow(value);
-            }
-            break;
+            return PyUnicode_CheckExact(value) && PyUnicode_KIND(value) == PyUnicode_1BYTE_KIND;
         case OutputForm::Integer:
-            if (PyLong_CheckExact(value) &&
-                PyUnstable_Long_IsCompact(reinterpret_cast<PyLongObject*>(value))) {
-                return frame::Ref::borrow(value);
-            }
-            break;
+            return PyLong_CheckExact(value) &&
+                   PyUnstable_Long_IsCompact(reinterpret_cast<PyLongObject*>(value));
         case OutputForm::Float:
-            if (PyFloat_CheckExact(value) && std::isfinite(PyFloat_AS_DOUBLE(value))) {
-                return frame::Ref::borrow(value);
-            }
-            break;
+            return PyFloat_CheckExact(value) && std::isfinite(PyFloat_AS_DOUBLE(value));
         case OutputForm::Boolean:
-            if (value == Py_True || value == Py_False) return frame::Ref::borrow(value);
-            break;
+            return value == Py_True || value == Py_False;
         default:
-            break;
+            return false;
     }
+}
+
+// direct_output with the values that pass through decided inline.
+inline frame::Ref direct_output_inline(OutputForm form, PyObject* value) {
+    if (passes_inline(form, value)) return frame::Ref::borrow(value);
     return direct_output(form, value);
 }
 

@@ -23,7 +23,7 @@ std::optional<EngineError> RecordOutput::serialize_generic() {
             generic_.clear();
             return serialized.error();
         }
-        store(position, json_to_python(serialized.value().values[0]).get());
+        store(position, json_to_python(serialized.value().values[0]));
     }
     generic_.clear();
     return std::nullopt;

@@ -41,13 +41,21 @@ class RecordOutput {
 
     // Field `i` of the current record is None (a null value): the template's own value.
     void put_none(size_t) {}
+    // Field `i` holds the present value `value`, when it passes through as it is
+    // (passes_inline): stored, and true. Runs no Python code.
+    bool put_passing(size_t i, PyObject* value) {
+        if (!direct_ || !passes_inline(shape_.forms[i], value)) return false;
+        store(i, frame::Ref::borrow(value));
+        return true;
+    }
     // Field `i` holds the present value `value`: its direct output if it has one, else the
     // FieldValue `read(value)` gives (which may raise, ending the record).
     template <class Read>
     void put(size_t i, PyObject* value, Read&& read) {
+        if (put_passing(i, value)) return;
         if (direct_) {
-            if (frame::Ref direct = direct_output_inline(shape_.forms[i], value)) {
-                store(i, direct.get());
+            if (frame::Ref direct = direct_output(shape_.forms[i], value)) {
+                store(i, std::move(direct));
                 return;
             }
         }
@@ -68,9 +76,9 @@ class RecordOutput {
     }
 
   private:
-    void store(size_t i, PyObject* output) {
+    void store(size_t i, frame::Ref output) {
         const int32_t place = shape_.places[i];
-        if (place >= 0) fill_->set(size_t(place), output);
+        if (place >= 0) fill_->set(size_t(place), std::move(output));
     }
     std::optional<EngineError> serialize_generic();
 

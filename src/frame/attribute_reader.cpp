@@ -14,6 +14,7 @@ void AttributeReader::examine(PyTypeObject* type) {
     type_ = type;
     version_ = 0;
     plain_ = false;
+    all_from_dict_ = false;
     // Without a version tag a change to the class could not be seen: take the generic road.
     if (PyUnstable_Type_AssignVersionTag(type) == 0) return;
     const bool has_dict =
@@ -28,6 +29,7 @@ void AttributeReader::examine(PyTypeObject* type) {
         PyObject* attribute = _PyType_Lookup(type, names_[i]);
         from_dict_[i] = attribute == nullptr || Py_TYPE(attribute)->tp_descr_set == nullptr;
     }
+    all_from_dict_ = std::all_of(from_dict_.begin(), from_dict_.end(), [](uint8_t b) { return b != 0; });
     plain_ = true;
     version_ = type->tp_version_tag;
 }

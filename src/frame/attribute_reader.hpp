@@ -46,6 +46,32 @@ class AttributeReader {
         return read_any(object, i);
     }
 
+    // One object's attributes read in a row, borrowed, one load each while the object keeps
+    // them all inline (InstanceValues::all_inline). get(i) is getattr(object, names[i]) as a
+    // borrowed reference, or null when read() must answer (for every i when the object is
+    // not read this way). A Row holds only until Python code runs: take a new one after.
+    class Row {
+      public:
+        PyObject* get(size_t i) const {
+            return values_ != nullptr ? reader_->inline_.entry(values_, i) : nullptr;
+        }
+
+      private:
+        friend class AttributeReader;
+        const AttributeReader* reader_ = nullptr;
+        const dict_layout::InlineValues* values_ = nullptr;
+    };
+    Row row(PyObject* object) const {
+        Row row;
+        PyTypeObject* type = Py_TYPE(object);
+        if (type == type_ && version_ != 0 && type->tp_version_tag == version_ && plain_ &&
+            all_from_dict_) {
+            row.reader_ = this;
+            row.values_ = inline_.all_inline(object);
+        }
+        return row;
+    }
+
     // Asks for the values the reads of `object` will find to be brought into the cache.
     void prefetch(PyObject* object) const {
         if (Py_TYPE(object) == type_ && plain_) inline_.prefetch(object);
@@ -62,6 +88,7 @@ class AttributeReader {
     unsigned int version_ = 0;
     bool plain_ = false;              // default attribute access, instances with a __dict__
     std::vector<uint8_t> from_dict_;  // per name: the instance __dict__ answers first
+    bool all_from_dict_ = false;
     std::vector<Py_ssize_t> hints_;   // per name: where the last object's __dict__ held it
 };
 

@@ -86,6 +86,7 @@ void InstanceValues::learn(PyTypeObject* type) {
     type_ = type;
     version_ = 0;
     usable_ = false;
+    all_named_ = false;
     keys_ = nullptr;
     std::fill(index_.begin(), index_.end(), -1);
     // A version tag tells a later read that this is still the class learned here (tags are
@@ -105,6 +106,8 @@ void InstanceValues::scan() {
     for (size_t i = 0; i < names_.size(); ++i) {
         if (index_[i] < 0) index_[i] = index_of(keys_, names_[i]);
     }
+    all_named_ = std::all_of(index_.begin(), index_.end(), [](int32_t index) { return index >= 0; });
+    highest_index_ = index_.empty() ? 0 : *std::max_element(index_.begin(), index_.end());
 }
 
 int32_t InstanceValues::look_again(size_t i) {

@@ -54,6 +54,24 @@ class InstanceValues {
         return value != nullptr ? Answer::Found : Answer::Absent;
     }
 
+    // For reading every name of one object in a row: its inline values when the class is the
+    // one learned and every name has its place there, so that entry(values, i) is what read()
+    // would give for names[i] (null: Absent); null otherwise. Runs no Python code; the answer
+    // holds until Python code runs.
+    const dict_layout::InlineValues* all_inline(PyObject* object) const {
+        PyTypeObject* type = Py_TYPE(object);
+        if (!usable_ || !all_named_ || type != type_ || type->tp_version_tag != version_ ||
+            shared_keys(type) != keys_) {
+            return nullptr;
+        }
+        const dict_layout::InlineValues* values = dict_layout::inline_values(object);
+        if (!values->valid || highest_index_ >= values->capacity) return nullptr;
+        return values;
+    }
+    PyObject* entry(const dict_layout::InlineValues* values, size_t i) const {
+        return values->values[index_[i]];
+    }
+
     // Asks for the value objects `object` holds under the names to be brought into the cache,
     // when its class is the one learned; reads only.
     void prefetch(PyObject* object) const {
@@ -89,6 +107,8 @@ class InstanceValues {
     dict_layout::TableHead* keys_ = nullptr;  // the class's shared keys
     Py_ssize_t entries_ = 0;            // how many names they held when last looked at
     std::vector<int32_t> index_;        // per name: its index in the shared keys, or -1
+    bool all_named_ = false;            // every name has an index
+    int32_t highest_index_ = 0;
 };
 
 }  // namespace sorvel::frame

@@ -17,13 +17,22 @@ Ref RecordSerializer::serialize(PyObject* record) {
     const bool is_dict = PyDict_Check(record);
     // The values are read one after another: asked for together, their misses overlap.
     if (!is_dict) shape.attributes.prefetch(record);
+    frame::AttributeReader::Row row;
+    if (!is_dict) row = shape.attributes.row(record);
     for (size_t i = 0; i < schema.descriptors.size(); ++i) {
         const engine::FieldDescriptor& descriptor = schema.descriptors[i];
+        // The usual value, read borrowed and passing through, runs no Python code; anything
+        // else is held, and may run Python code that changes the record: later fields are
+        // read afresh.
+        PyObject* found = row.get(i);
+        if (found != nullptr && found != Py_None && output.put_passing(i, found)) continue;
         Ref value;
-        if (is_dict) {
-            PyObject* found = nullptr;
-            if (PyDict_GetItemRef(record, keys.key(i), &found) < 0) frame::throw_fetched();
-            value = Ref::steal(found);
+        if (found != nullptr) {
+            value = Ref::borrow(found);
+        } else if (is_dict) {
+            PyObject* item = nullptr;
+            if (PyDict_GetItemRef(record, keys.key(i), &item) < 0) frame::throw_fetched();
+            value = Ref::steal(item);
         } else {
             value = shape.attributes.read(record, i);
             if (!value) frame::discard_error();  // a failing lookup counts as a missing field
@@ -33,11 +42,12 @@ Ref RecordSerializer::serialize(PyObject* record) {
                 engine::EngineError::required_null(descriptor.name).raise();
             }
             output.put_none(i);
-            continue;
+        } else {
+            output.put(i, value.get(), [&](PyObject* present) {
+                return engine::convert_field_value(present, descriptor);
+            });
         }
-        output.put(i, value.get(), [&](PyObject* present) {
-            return engine::convert_field_value(present, descriptor);
-        });
+        if (!is_dict) row = shape.attributes.row(record);
     }
     return output.finish([](const engine::EngineError& error) { error.raise(); });
 }
