@@ -2,9 +2,13 @@
 parts, UUID ints made from their digits, and rows read by walking their entries give what
 Decimal(text), uuid.UUID(text) and key lookups give."""
 
+import copy
 import decimal
+import gc
+import pickle
 import random
 import uuid
+import weakref
 
 import pytest
 
@@ -77,6 +81,15 @@ def test_uuid_ints_from_digits_match_the_public_ones():
         assert type(cleaned.int) is int and cleaned.int == number
         assert hash(cleaned) == hash(uuid.UUID(int=number))
         assert cleaned.is_safe is uuid.SafeUUID.unknown
+    # Their weak reference lists start empty and work as a constructed UUID's do.
+    cleaned = result.data[-1]["ref"]
+    refs = [weakref.ref(row["ref"]) for row in result.data]
+    assert refs[-1]() is cleaned and weakref.getweakrefcount(cleaned) == 1
+    copied = copy.deepcopy(cleaned)
+    assert copied == cleaned and pickle.loads(pickle.dumps(cleaned)) == cleaned
+    del result, row, cleaned
+    gc.collect()
+    assert all(ref() is None for ref in refs)
 
 
 class OddKey(str):

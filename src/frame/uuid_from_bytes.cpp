@@ -79,8 +79,11 @@ struct UuidLayout {
     PyObject* unknown = nullptr;  // SafeUUID.unknown
     Py_ssize_t int_offset = -1, safe_offset = -1;  // -1: stored through the descriptor
     // The class allocates plainly (PyType_GenericAlloc of a collected class with no hidden
-    // dict or weak reference storage): objects may be allocated untracked and zeroed here.
+    // dict storage): objects may be allocated untracked and zeroed here.
     bool plain_alloc = false;
+    // Its weak reference list is kept before the object (a __weakref__ slot, as uuid.UUID has):
+    // cleared here too.
+    bool managed_weakref = false;
 };
 
 PyObject* descriptor(PyTypeObject* type, const char* name, Py_ssize_t& offset) {
@@ -106,8 +109,16 @@ UuidLayout find_layout(PyObject* uuid_type) {
     Ref module = checked(PyImport_ImportModule("uuid"));
     Ref safe = checked(PyObject_GetAttrString(module.get(), "SafeUUID"));
     layout.unknown = checked(PyObject_GetAttrString(safe.get(), "unknown")).release();
+    // The weak reference list of a class that manages it sits four words before the object,
+    // ahead of the collector's two-word header.
+    constexpr Py_ssize_t kManagedWeakrefOffset = -4 * Py_ssize_t(sizeof(PyObject*));
+    layout.managed_weakref = (type->tp_flags & Py_TPFLAGS_MANAGED_WEAKREF) != 0;
     layout.plain_alloc = type->tp_alloc == PyType_GenericAlloc && PyType_IS_GC(type) &&
-                         type->tp_itemsize == 0 && (type->tp_flags & Py_TPFLAGS_PREHEADER) == 0 &&
+                         type->tp_itemsize == 0 &&
+                         (type->tp_flags & (Py_TPFLAGS_MANAGED_DICT | Py_TPFLAGS_INLINE_VALUES)) ==
+                             0 &&
+                         (!layout.managed_weakref ||
+                          type->tp_weaklistoffset == kManagedWeakrefOffset) &&
                          layout.int_offset >= 0 && layout.safe_offset >= 0;
     layout.type = Py_NewRef(uuid_type);
     return layout;
@@ -146,6 +157,7 @@ Ref uuid_from_bytes(PyObject* uuid_type, const std::array<unsigned char, 16>& by
         object = checked(_PyObject_GC_New(type));
         std::memset(reinterpret_cast<char*>(object.get()) + sizeof(PyObject), 0,
                     size_t(type->tp_basicsize) - sizeof(PyObject));
+        if (layout.managed_weakref) reinterpret_cast<PyObject**>(object.get())[-4] = nullptr;
     } else {
         object = checked(type->tp_alloc(type, 0));
     }

@@ -748,10 +748,9 @@ Ref Cleaner::cleaned_dict() {
     Ref out;
     if (stored_ == count && plan_.output) {
         frame::DictTemplate::Fill fill = plan_.output->start();
-        for (size_t i = 0; i < count; ++i) {
-            fill.set(i, values_[i].get());
-            values_[i] = Ref();  // the dict holds its own reference now
-        }
+        // The dict takes the references over; values_ is empty for the next row.
+        for (size_t i = 0; i < count; ++i)
+            fill.set(i, std::move(values_[i]));
         return fill.done();
     }
     out = frame::new_dict();
