@@ -346,6 +346,36 @@ def test_computed_attribute_method_and_hook():
     assert json.loads(Out.dump_json([book])) == [expected]
 
 
+def moves_values(book):
+    vars(book)[1] = "a key that is not a str"  # the values move into a real dict
+    book.title = "changed"
+    return 1
+
+
+def deletes_and_sets_title(book):
+    del book.title
+    book.title = "set again"
+    return 1
+
+
+@pytest.mark.parametrize("change", [moves_values, deletes_and_sets_title])
+def test_instance_changed_by_a_computed_column_between_two_reads(change):
+    # A column's Python code changes where a later stored field is kept: the later field is
+    # read as the instance then holds it.
+    class Out(ModelSerializer):
+        first = Computed(change)
+
+        class Meta:
+            model = Book
+            fields = ["first", "weight", "title"]
+
+    expected_title = "changed" if change is moves_values else "set again"
+    books = [Book(title="t", weight=3.0), Book(title="u", weight=4.0)]
+    assert [row["title"] for row in Out.dump(books)] == [expected_title] * 2
+    assert [row["title"] for row in json.loads(Out.dump_json(
+        [Book(title="t", weight=3.0), Book(title="u", weight=4.0)]))] == [expected_title] * 2
+
+
 def test_custom_field_without_a_form_needs_a_hook():
     with pytest.raises(PlanError, match="field 'secret' \\(OpaqueField\\)"):
 

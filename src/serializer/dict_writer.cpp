@@ -242,6 +242,26 @@ Ref column_python(const Column& column, PyObject* value, PyObject* instance, Cal
     }
 }
 
+// Whether column_python gives a stored value back as the same object, decided without running
+// Python code: None (but for a hook's column), and the plain values of the plain kinds.
+bool passes_as_is(const Column& column, PyObject* value) {
+    if (column.kind == Kind::Hook) return false;
+    if (value == Py_None) return true;
+    if (column.flags & kChoiceLabel) return false;
+    switch (column.kind) {
+        case Kind::Str:
+            return PyUnicode_CheckExact(value);
+        case Kind::Int:
+            return PyLong_CheckExact(value);
+        case Kind::Float:
+            return PyFloat_CheckExact(value) && std::isfinite(PyFloat_AS_DOUBLE(value));
+        case Kind::Bool:
+            return value == Py_True || value == Py_False;
+        default:
+            return false;
+    }
+}
+
 }  // namespace
 
 Ref row_dict(const Plan& plan, PyObject* instance, CallState& state) {
@@ -251,18 +271,25 @@ Ref row_dict(const Plan& plan, PyObject* instance, CallState& state) {
     std::vector<uint32_t> skipped;  // missing columns left out of the row (on_missing="skip")
     for (size_t i = 0; i < size; ++i) {
         const Column& column = plan.columns[i];
+        // The usual stored value, borrowed and passing through, runs no Python code; anything
+        // else may, and may change the instance: later columns check its values again.
+        if (PyObject* value = storage.peek(column); value != nullptr && passes_as_is(column, value)) {
+            row.set(i, value);
+            continue;
+        }
         try {
             Stored stored = storage.read(column, i);
-            if (!stored.value) {
+            if (stored.value) {
+                row.set(i, column_python(column, stored.value.get(), instance, state));
+            } else {
                 if (!plan.skip_missing) fail_missing(column, stored.missing);
                 skipped.push_back(uint32_t(i));
-                continue;
             }
-            row.set(i, column_python(column, stored.value.get(), instance, state));
         } catch (Failure& failure) {
             prefix_key(failure, column.key.get());
             throw;
         }
+        storage.refresh();
     }
     Ref dict = row.done();
     // Deleting keeps the other keys in column order, as if the skipped ones were never there.

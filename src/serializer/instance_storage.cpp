@@ -104,7 +104,9 @@ InstanceStorage::InstanceStorage(PyObject* instance, const Plan& plan)
     if (!plan.values ||
         plan.values->read(instance, 0, value) == frame::InstanceValues::Answer::Unknown) {
         dict();
+        return;
     }
+    inline_ = plan.values->all_inline(instance);
 }
 
 PyObject* InstanceStorage::dict() {

@@ -53,6 +53,19 @@ class InstanceStorage {
         return read_any(column, column_index);
     }
 
+    // The stored value a column of a stored kind reads, borrowed, while the instance's values
+    // are known to be inline (as the row started, or at the last refresh()); null when read()
+    // must answer. Runs no Python code; the value is good until Python code runs.
+    PyObject* peek(const Column& column) const {
+        if (inline_ == nullptr || column.kind >= Kind::Attribute) return nullptr;
+        return plan_.values->entry(inline_, column.source_name);
+    }
+    // After a column whose writing may have run Python code, which may have changed where the
+    // instance keeps its values: they are checked again before the next peek().
+    void refresh() {
+        if (inline_ != nullptr) inline_ = plan_.values->all_inline(instance_);
+    }
+
     // Why a deferred field is missing.
     static const char* const kDeferred;
 
@@ -67,6 +80,9 @@ class InstanceStorage {
     PyObject* instance_;
     const Plan& plan_;
     frame::Ref dict_;  // made or borrowed only when a read needs it
+    // The instance's inline values when every name of the plan is found there; good until
+    // Python code runs (refresh()).
+    const frame::dict_layout::InlineValues* inline_ = nullptr;
 };
 
 // Fails for a column read() found missing: "the field ..." or "the relation ...".
