@@ -175,7 +175,8 @@ def targets_table(results, peaks, stream_rows) -> str:
     lines += ["", "Minimum times of the runs below (one process, interleaved), judged at the "
               "largest N. At N = 10,000 the record paths wait on memory more than they compute, "
               "and on a shared two-core machine those ratios wander from run to run (the same "
-              "build has shown 1.3× and 2.6× of the floor); the N = 100 column, whose data stays "
+              "build has shown 1.3× and 2.6× of the floor when a sample was one call; every "
+              "sample now makes at least three calls); the N = 100 column, whose data stays "
               "in the caches, is steadier, and `make bench-instructions` gives the stable "
               "instruction counts of the record paths.", ""]
     return "\n".join(lines)
