@@ -349,12 +349,7 @@ void append_decimal(TextBuffer& out, PyObject* value, const Plan& plan) {
     out.append(frame::as_text(text.get()));
 }
 
-Ref ascii_str(std::string_view text) {
-    PyObject* str = frame::must(PyUnicode_New(Py_ssize_t(text.size()), 127));
-    // An empty view may have no data pointer, which memcpy must not be given even for no bytes.
-    if (!text.empty()) std::memcpy(PyUnicode_DATA(str), text.data(), text.size());
-    return Ref::steal(str);
-}
+Ref ascii_str(std::string_view text) { return frame::new_ascii(text.data(), text.size()); }
 
 Shape shape_of(PyObject* value, const Plan& plan) {
     if (value == Py_None) return Shape::None;
