@@ -29,7 +29,8 @@ void AttributeReader::examine(PyTypeObject* type) {
         PyObject* attribute = _PyType_Lookup(type, names_[i]);
         from_dict_[i] = attribute == nullptr || Py_TYPE(attribute)->tp_descr_set == nullptr;
     }
-    all_from_dict_ = std::all_of(from_dict_.begin(), from_dict_.end(), [](uint8_t b) { return b != 0; });
+    all_from_dict_ =
+        std::all_of(from_dict_.begin(), from_dict_.end(), [](uint8_t b) { return b != 0; });
     plain_ = true;
     version_ = type->tp_version_tag;
 }

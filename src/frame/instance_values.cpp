@@ -106,7 +106,8 @@ void InstanceValues::scan() {
     for (size_t i = 0; i < names_.size(); ++i) {
         if (index_[i] < 0) index_[i] = index_of(keys_, names_[i]);
     }
-    all_named_ = std::all_of(index_.begin(), index_.end(), [](int32_t index) { return index >= 0; });
+    all_named_ =
+        std::all_of(index_.begin(), index_.end(), [](int32_t index) { return index >= 0; });
     highest_index_ = index_.empty() ? 0 : *std::max_element(index_.begin(), index_.end());
 }
 

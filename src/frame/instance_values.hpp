@@ -108,9 +108,9 @@ class InstanceValues {
     unsigned int version_ = 0;
     bool usable_ = false;
     dict_layout::TableHead* keys_ = nullptr;  // the class's shared keys
-    Py_ssize_t entries_ = 0;            // how many names they held when last looked at
-    std::vector<int32_t> index_;        // per name: its index in the shared keys, or -1
-    bool all_named_ = false;            // every name has an index
+    Py_ssize_t entries_ = 0;                  // how many names they held when last looked at
+    std::vector<int32_t> index_;              // per name: its index in the shared keys, or -1
+    bool all_named_ = false;                  // every name has an index
     int32_t highest_index_ = 0;
 };
 

@@ -113,13 +113,11 @@ UuidLayout find_layout(PyObject* uuid_type) {
     // ahead of the collector's two-word header.
     constexpr Py_ssize_t kManagedWeakrefOffset = -4 * Py_ssize_t(sizeof(PyObject*));
     layout.managed_weakref = (type->tp_flags & Py_TPFLAGS_MANAGED_WEAKREF) != 0;
-    layout.plain_alloc = type->tp_alloc == PyType_GenericAlloc && PyType_IS_GC(type) &&
-                         type->tp_itemsize == 0 &&
-                         (type->tp_flags & (Py_TPFLAGS_MANAGED_DICT | Py_TPFLAGS_INLINE_VALUES)) ==
-                             0 &&
-                         (!layout.managed_weakref ||
-                          type->tp_weaklistoffset == kManagedWeakrefOffset) &&
-                         layout.int_offset >= 0 && layout.safe_offset >= 0;
+    layout.plain_alloc =
+        type->tp_alloc == PyType_GenericAlloc && PyType_IS_GC(type) && type->tp_itemsize == 0 &&
+        (type->tp_flags & (Py_TPFLAGS_MANAGED_DICT | Py_TPFLAGS_INLINE_VALUES)) == 0 &&
+        (!layout.managed_weakref || type->tp_weaklistoffset == kManagedWeakrefOffset) &&
+        layout.int_offset >= 0 && layout.safe_offset >= 0;
     layout.type = Py_NewRef(uuid_type);
     return layout;
 }

@@ -273,7 +273,8 @@ Ref row_dict(const Plan& plan, PyObject* instance, CallState& state) {
         const Column& column = plan.columns[i];
         // The usual stored value, borrowed and passing through, runs no Python code; anything
         // else may, and may change the instance: later columns check its values again.
-        if (PyObject* value = storage.peek(column); value != nullptr && passes_as_is(column, value)) {
+        if (PyObject* value = storage.peek(column);
+            value != nullptr && passes_as_is(column, value)) {
             row.set(i, value);
             continue;
         }
