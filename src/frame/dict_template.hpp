@@ -34,19 +34,12 @@ class DictTemplate {
       public:
         // The value of keys[i] (borrowed; the dict takes its own reference). Each key is set at
         // most once.
-        void set(size_t i, PyObject* value) {
-            if (entries_ != nullptr) [[likely]] {
-                entries_[i].value = Py_NewRef(value);  // replaces None, which is immortal
-                track_ = track_ || may_be_tracked(value);
-            } else {
-                set_generic(i, value);
-            }
-        }
+        void set(size_t i, PyObject* value) { set(i, Ref::borrow(value)); }
         // The same, taking over the reference `value` holds.
         void set(size_t i, Ref value) {
             if (entries_ != nullptr) [[likely]] {
                 track_ = track_ || may_be_tracked(value.get());
-                entries_[i].value = value.release();
+                entries_[i].value = value.release();  // replaces None, which is immortal
             } else {
                 set_generic(i, value.get());
             }

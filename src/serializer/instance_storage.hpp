@@ -37,19 +37,10 @@ class InstanceStorage {
     // The raw value a column starts from: a stored value, an attribute or call result, a
     // related instance (or None) or a list of related instances. For Call and Attribute
     // columns the Python code runs here.
+    // Callers refresh() after a column whose writing may have run Python code.
     Stored read(const Column& column, size_t column_index) {
         // The usual case, kept inline: a stored value of an instance that keeps it inline.
-        if (column.kind < Kind::Attribute && plan_.values && !dict_) {
-            PyObject* value = nullptr;
-            switch (plan_.values->read(instance_, column.source_name, value)) {
-                case frame::InstanceValues::Answer::Found:
-                    return {frame::Ref::borrow(value), nullptr};
-                case frame::InstanceValues::Answer::Absent:
-                    return {{}, kDeferred};
-                case frame::InstanceValues::Answer::Unknown:
-                    break;
-            }
-        }
+        if (PyObject* value = peek(column)) return {frame::Ref::borrow(value), nullptr};
         return read_any(column, column_index);
     }
 

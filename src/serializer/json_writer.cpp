@@ -314,17 +314,19 @@ void write_row(TextBuffer& out, const Plan& plan, PyObject* instance, CallState&
         const Column& column = plan.columns[i];
         try {
             Stored stored = storage.read(column, i);
-            if (!stored.value) {
-                if (plan.skip_missing) continue;
+            if (stored.value) {
+                write_key(out, column, first);
+                first = false;
+                write_column(out, column, stored.value.get(), instance, state);
+            } else if (!plan.skip_missing) {
                 fail_missing(column, stored.missing);
             }
-            write_key(out, column, first);
-            first = false;
-            write_column(out, column, stored.value.get(), instance, state);
         } catch (Failure& failure) {
             prefix_key(failure, column.key.get());
             throw;
         }
+        // Reading or writing the column may have run Python code that changed the instance.
+        storage.refresh();
     }
     out.push('}');
 }

@@ -25,10 +25,6 @@ int digits_at(std::string_view text, size_t at) {
     return bad != 0 ? -1 : int(value);
 }
 
-}  // namespace
-
-namespace {
-
 [[gnu::always_inline]] inline std::optional<PlainDate> read_date(std::string_view text) {
     if (text.size() != 10 || text[4] != '-' || text[7] != '-') return std::nullopt;
     // YYYY-MM- in one word (digits at bytes 0-3, 5 and 6), DD in another.

@@ -1,5 +1,6 @@
 #include "text/uuid.hpp"
 
+#include <bit>
 #include <charconv>
 #include <cstring>
 
@@ -149,7 +150,8 @@ uint64_t hex_of_four(const uint8_t* bytes) {
     // The first digit is in the highest byte now.
     const uint64_t letters = ((n + 0x0606060606060606ull) >> 4) & 0x0101010101010101ull;
     n += 0x3030303030303030ull + letters * ('a' - '0' - 10);
-    return __builtin_bswap64(n);
+    if constexpr (std::endian::native == std::endian::little) n = __builtin_bswap64(n);
+    return n;
 }
 
 }  // namespace
