@@ -13,6 +13,7 @@
 #include "frame/dict_entries.hpp"
 #include "frame/error.hpp"
 #include "frame/interned.hpp"
+#include "frame/list_walk.hpp"
 #include "frame/once.hpp"
 #include "frame/uuid_from_bytes.hpp"
 #include "text/ip_address.hpp"
@@ -796,8 +797,14 @@ void Cleaner::clean_row(Py_ssize_t index, PyObject* row) {
 Ref validate_rows(const InputPlan& plan, PyObject* rows) {
     Cleaner cleaner(plan);
     if (PyList_Check(rows)) {
-        // Indexed, not borrowed: a Python callable of the plan may change the list.
+        // Indexed, not borrowed: a Python callable of the plan may change the list. The rows
+        // of a large request lie in more memory than the caches hold; the next ones are asked
+        // for while this one is cleaned.
         for (Py_ssize_t i = 0; i < PyList_GET_SIZE(rows); ++i) {
+            const Py_ssize_t length = PyList_GET_SIZE(rows);
+            if (i + 3 < length) frame::prefetch_object(PyList_GET_ITEM(rows, i + 3));
+            if (i + 2 < length) frame::prefetch_dict_table(PyList_GET_ITEM(rows, i + 2));
+            if (i + 1 < length) frame::prefetch_dict_values(PyList_GET_ITEM(rows, i + 1));
             Ref row = checked(PyList_GetItemRef(rows, i));
             cleaner.clean_row(i, row.get());
         }
