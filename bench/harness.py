@@ -4,7 +4,9 @@ repeated, and are reported by their minimum and median against the case's baseli
 from __future__ import annotations
 
 import gc
+import mmap
 import platform
+import resource
 import statistics
 import time
 from dataclasses import dataclass, field
@@ -43,6 +45,7 @@ class Case:
 class Timing:
     best: float  # seconds per call
     median: float
+    faults: float  # minor page faults per call, median of the samples
 
 
 @dataclass
@@ -84,7 +87,7 @@ def measure(case: Case, repeats: int, sample_seconds: float, log=print) -> CaseR
                 log(f"  {case.title}: {contender.name} gives other results than {baseline.name}")
             ready.append(contender)
         loops = {c.name: calibrate(c.run, data, sample_seconds) for c in ready}
-        samples: dict[str, list[float]] = {c.name: [] for c in ready}
+        samples: dict[str, list[tuple[float, float]]] = {c.name: [] for c in ready}
         for round_index in range(repeats):
             # Interleaved, and the order rotates, so that no contender always runs first after
             # a collection or always follows the same neighbour.
@@ -93,7 +96,8 @@ def measure(case: Case, repeats: int, sample_seconds: float, log=print) -> CaseR
                 samples[contender.name].append(
                     timed(contender.run, data, loops[contender.name]))
         timings[size] = {
-            name: Timing(min(values), statistics.median(values))
+            name: Timing(min(t for t, _ in values), statistics.median(t for t, _ in values),
+                         statistics.median(f for _, f in values))
             for name, values in samples.items()
         }
         log(f"  {case.title}, N={size:,}: "
@@ -115,12 +119,36 @@ def calibrate(run, data, sample_seconds: float) -> int:
     return max(MIN_LOOPS, int(sample_seconds / once))
 
 
-def timed(run, data, loops: int) -> float:
+def timed(run, data, loops: int) -> tuple[float, float]:
+    """Seconds and minor page faults per call."""
     gc.collect()
+    faults = resource.getrusage(resource.RUSAGE_SELF).ru_minflt
     start = time.perf_counter()
     for _ in range(loops):
         run(data)
-    return (time.perf_counter() - start) / loops
+    seconds = (time.perf_counter() - start) / loops
+    return seconds, (resource.getrusage(resource.RUSAGE_SELF).ru_minflt - faults) / loops
+
+
+def page_fault_cost() -> float:
+    """Seconds one minor page fault costs here: fresh anonymous memory touched page by page,
+    less the same touches once the pages are there. CPython's allocator maps its arenas afresh
+    once a call's result has freed them, so at large N every contender pays this for the memory
+    its output takes; on a virtual machine it can cost microseconds."""
+    size = 32 << 20
+    pages = range(0, size, mmap.PAGESIZE)
+    fresh = touched = float("inf")
+    for _ in range(5):
+        with mmap.mmap(-1, size) as memory:
+            start = time.perf_counter()
+            for offset in pages:
+                memory[offset] = 1
+            fresh = min(fresh, time.perf_counter() - start)
+            start = time.perf_counter()
+            for offset in pages:
+                memory[offset] = 2
+            touched = min(touched, time.perf_counter() - start)
+    return max(fresh - touched, 0.0) / len(pages)
 
 
 def per_unit_text(seconds: float) -> str:
@@ -144,8 +172,10 @@ def table(result: CaseResult) -> str:
     lines = [f"### {case.title}", ""]
     if result.skipped_case:
         return "\n".join(lines + [f"Skipped: {result.skipped_case}.", ""])
-    head = "| contender | " + " | ".join(f"N = {s:,}" for s in sizes) + " |"
-    lines += [head, "|---|" + "---:|" * len(sizes)]
+    largest = sizes[-1] if sizes else 0
+    head = "| contender | " + " | ".join(f"N = {s:,}" for s in sizes) + \
+        f" | page faults per call, N = {largest:,} |"
+    lines += [head, "|---|" + "---:|" * (len(sizes) + 1)]
     for name in names:
         contender = by_name[name]
         same = (contender.same and name not in result.differs) or name == baseline
@@ -160,6 +190,8 @@ def table(result: CaseResult) -> str:
             ratio = timing.best / base.best
             cells.append(f"{per_unit_text(timing.best / size)} / "
                          f"{per_unit_text(timing.median / size)} · **{ratio:.2f}×**")
+        largest_timing = result.timings[largest].get(name)
+        cells.append(f"{largest_timing.faults:,.0f}" if largest_timing else "–")
         lines.append(f"| {label} | " + " | ".join(cells) + " |")
     lines.append("")
     lines.append(f"Per {case.unit}: minimum / median of the runs · minimum against "
