@@ -188,11 +188,26 @@ def article_schema():
     return sorvel_django.ModelSchema(Article)
 
 
+def article_native_schema():
+    """The same nine fields as a _native Schema, which reads any object's attributes."""
+    import _native
+    from _native import Field
+
+    return _native.Schema({
+        "title": Field(str, max_length=200), "body": Field(str), "views": Field(int),
+        "rating": Field(float), "published": Field(bool),
+        "price": Field(decimal.Decimal, max_digits=12, decimal_places=2),
+        "created": Field(datetime.datetime), "day": Field(datetime.date), "ref": Field(uuid.UUID),
+    })
+
+
 def instance_cases(sizes) -> list[Case]:
     django_setup.setup()
+    import _native
     import sorvel_django
 
     schema = article_schema()
+    native_schema = article_native_schema()
     cases = []
     floor_inputs = {}
 
@@ -209,6 +224,10 @@ def instance_cases(sizes) -> list[Case]:
             Contender("sorvel_django.serialize_batch",
                       lambda objs: sorvel_django.serialize_batch(objs, schema)),
             Contender("sorvel.django ModelSerializer.dump", Lazy(sorvel_dump), same=True),
+            Contender("_native.serialize_many",
+                      lambda objs: _native.serialize_many(objs, native_schema), same=True),
+            Contender("_native.serialize per object",
+                      lambda objs: [_native.serialize(o, native_schema) for o in objs], same=True),
             Contender("hand-written Python function", lambda objs: [article_dict(o) for o in objs],
                       same=True),
             Contender("floor: dicts from tuples of output values",
