@@ -1,10 +1,10 @@
 #include "frame/decimal_parts.hpp"
 
-#include <bit>
 #include <cstring>
 
 #include "frame/decimal_layout.hpp"
 #include "frame/error.hpp"
+#include "text/powers_of_ten.hpp"
 
 namespace sorvel::frame {
 namespace {
@@ -12,33 +12,6 @@ namespace {
 using namespace decimal_layout;
 
 constexpr int64_t kExponentLimit = 1000000000;
-
-// The decimal digits of `value` (1 for zero): its bit width gives the count or one more.
-int digit_count(uint64_t value) {
-    static constexpr uint64_t kPowers[20] = {1ULL,
-                                             10ULL,
-                                             100ULL,
-                                             1000ULL,
-                                             10000ULL,
-                                             100000ULL,
-                                             1000000ULL,
-                                             10000000ULL,
-                                             100000000ULL,
-                                             1000000000ULL,
-                                             10000000000ULL,
-                                             100000000000ULL,
-                                             1000000000000ULL,
-                                             10000000000000ULL,
-                                             100000000000000ULL,
-                                             1000000000000000ULL,
-                                             10000000000000000ULL,
-                                             100000000000000000ULL,
-                                             1000000000000000000ULL,
-                                             10000000000000000000ULL};
-    const uint64_t odd = value | 1;  // zero counts as one; no power of ten above 1 is odd
-    const int estimate = (std::bit_width(odd) * 1233) >> 12;  // log10(2) ~ 1233 / 4096
-    return estimate - (odd < kPowers[estimate]) + 1;
-}
 
 // Allocated as the C constructor allocates its own class (PyObject_GC_New), every field written
 // below. It is left untracked: it refers to nothing but its class, so it can never be part of
@@ -51,7 +24,7 @@ Ref make(PyTypeObject* type, bool negative, uint64_t coefficient, int64_t expone
     d->hash = -1;
     d->flags = uint8_t(kStaticStorage | (negative ? kNegative : 0));
     d->exp = exponent;
-    d->digits = digit_count(coefficient);
+    d->digits = text::decimal_digits(coefficient);
     d->len = 1;
     d->alloc = 4;
     d->data = d->words;
@@ -70,7 +43,7 @@ bool same_as_constructed(PyTypeObject* type, const char* text, bool negative,
     }
     const auto* a = reinterpret_cast<const DecimalObject*>(sample.get());
     if (a->hash != -1 || a->flags != uint8_t(kStaticStorage | (negative ? kNegative : 0)) ||
-        a->exp != exponent || a->digits != digit_count(coefficient) || a->len != 1 ||
+        a->exp != exponent || a->digits != text::decimal_digits(coefficient) || a->len != 1 ||
         a->alloc != 4 || a->data != a->words || a->words[0] != coefficient)
         return false;
     Ref made = make(type, negative, coefficient, exponent);

@@ -1,5 +1,7 @@
 #include "frame/dict_entries.hpp"
 
+#include "frame/prefetch.hpp"
+
 namespace sorvel::frame {
 
 DictEntries str_key_entries(PyObject* dict) {
@@ -14,11 +16,7 @@ DictEntries str_key_entries(PyObject* dict) {
 void prefetch_dict_values(PyObject* dict) {
     const DictEntries table = str_key_entries(dict);
     for (Py_ssize_t i = 0; i < table.count; ++i) {
-        // The first lines hold a value's header, and the text of a str.
-        if (const PyObject* value = table.entries[i].value) {
-            __builtin_prefetch(value);
-            __builtin_prefetch(reinterpret_cast<const char*>(value) + 64);
-        }
+        if (const PyObject* value = table.entries[i].value) prefetch_object(value);
     }
 }
 

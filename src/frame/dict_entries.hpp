@@ -25,17 +25,9 @@ struct DictEntries {
 };
 DictEntries str_key_entries(PyObject* dict);
 
-// Prefetching the rows of a long list of dicts, read where they lie. Each step depends on
-// memory the step before asked for (the dict, then its table, then its values), so a walk asks
-// for each a row earlier than the next: the dict three rows ahead, the table two, the values
-// one. They only read (no Python code, no references kept) and skip what they cannot read.
-inline void prefetch_dict_table(PyObject* dict) {
-    if (!PyDict_CheckExact(dict)) return;
-    const char* table =
-        reinterpret_cast<const char*>(reinterpret_cast<const PyDictObject*>(dict)->ma_keys);
-    for (int line = 0; line < 4; ++line)
-        __builtin_prefetch(table + 64 * line);
-}
+// The first lines of the values of a dict readable as above (frame::prefetch_object each). Its
+// table is read now, so it is best asked for a step earlier (frame::prefetch_dict_table). Other
+// dicts and objects are skipped.
 void prefetch_dict_values(PyObject* dict);
 
 }  // namespace sorvel::frame

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "frame/dict_layout.hpp"
+#include "frame/prefetch.hpp"
 #include "frame/ref.hpp"
 
 namespace sorvel::frame {
@@ -49,12 +50,7 @@ class DictItemReader {
     // Asks for the key table of `dict` (its head and first entries) to be brought into the
     // cache, before its items are read; reads only.
     void prefetch(PyObject* dict) const {
-        if (!layout_trusted_ || !PyDict_Check(dict)) return;
-        const char* table = reinterpret_cast<const char*>(
-            reinterpret_cast<const PyDictObject*>(dict)->ma_keys);
-        __builtin_prefetch(table);
-        __builtin_prefetch(table + 64);
-        __builtin_prefetch(table + 128);
+        if (layout_trusted_) prefetch_dict_table(dict);
     }
 
   private:

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "frame/dict_layout.hpp"
+#include "frame/prefetch.hpp"
 
 namespace sorvel::frame {
 
@@ -73,8 +74,8 @@ class InstanceValues {
     }
 
     // Asks for the value objects `object` holds under the names to be brought into the cache,
-    // when its class is the one learned; reads only. Two lines of each: a Decimal keeps its
-    // digits, a datetime may keep its fields, past the first.
+    // when its class is the one learned; reads only (the first two lines of each: a Decimal
+    // keeps its digits, a datetime may keep its fields, past the first).
     void prefetch(PyObject* object) const {
         // The same class as learned: the pointer alone could be a new class at a freed one's
         // address, its version tag cannot.
@@ -86,10 +87,8 @@ class InstanceValues {
         const dict_layout::InlineValues* values = dict_layout::inline_values(object);
         if (!values->valid) return;
         for (int32_t index : index_) {
-            if (index >= 0 && index < values->capacity && values->values[index] != nullptr) {
-                __builtin_prefetch(values->values[index]);
-                __builtin_prefetch(reinterpret_cast<const char*>(values->values[index]) + 64);
-            }
+            if (index >= 0 && index < values->capacity && values->values[index] != nullptr)
+                prefetch_object(values->values[index]);
         }
     }
 

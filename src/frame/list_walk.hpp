@@ -4,6 +4,7 @@
 
 #include <Python.h>
 
+#include "frame/prefetch.hpp"
 #include "frame/ref.hpp"
 
 namespace sorvel::frame {
@@ -30,13 +31,6 @@ void walk_list_ahead(PyObject* list, Visit&& visit, Near&& near, Far&& far) {
         Ref item = Ref::borrow(PyList_GET_ITEM(list, i));
         visit(item.get());
     }
-}
-
-// Asks for the first lines of an object (its header and what follows, where an ordinary
-// instance keeps its attribute values) to be brought into the cache.
-inline void prefetch_object(PyObject* object) {
-    __builtin_prefetch(object);
-    __builtin_prefetch(reinterpret_cast<char*>(object) + 64);
 }
 
 }  // namespace sorvel::frame

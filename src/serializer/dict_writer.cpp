@@ -20,7 +20,8 @@ template <class Append>
 Ref text_form(CallState& state, Append&& append) {
     state.scratch.clear();
     append(state.scratch);
-    return ascii_str(state.scratch.view());
+    const std::string_view text = state.scratch.view();
+    return frame::new_ascii(text.data(), text.size());
 }
 
 // A str as it is; a subclass's text as a plain str.

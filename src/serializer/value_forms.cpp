@@ -349,8 +349,6 @@ void append_decimal(TextBuffer& out, PyObject* value, const Plan& plan) {
     out.append(frame::as_text(text.get()));
 }
 
-Ref ascii_str(std::string_view text) { return frame::new_ascii(text.data(), text.size()); }
-
 Shape shape_of(PyObject* value, const Plan& plan) {
     if (value == Py_None) return Shape::None;
     if (PyBool_Check(value)) return Shape::Bool;

@@ -46,9 +46,6 @@ frame::Ref file_name(PyObject* value, const Plan& plan);
 // language); null when the value has no label.
 frame::Ref choice_label(const Column& column, PyObject* value);
 
-// A str made from ASCII text.
-frame::Ref ascii_str(std::string_view text);
-
 enum class Shape {
     None,
     Bool,

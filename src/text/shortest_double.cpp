@@ -6,23 +6,13 @@
 #include <cstring>
 #include <string_view>
 
+#include "text/powers_of_ten.hpp"
+
 namespace sorvel::text {
 
 namespace {
 
 __extension__ typedef unsigned __int128 u128;
-
-struct PowersOfTen {
-    uint64_t values[20] = {};
-    constexpr PowersOfTen() {
-        uint64_t p = 1;
-        for (uint64_t& value : values) {
-            value = p;
-            p *= 10;
-        }
-    }
-};
-constexpr PowersOfTen kPowers;
 
 // Eight decimal digits of v < 10^8 as ASCII, the first in the lowest byte: split into halves
 // of four digits, then pairs, then digits, every lane at once.
@@ -53,7 +43,7 @@ Shortest shortest_digits(uint64_t f, int e2, bool lower_nearer) {
     // 10^-(k-1) < (3/4) 2^e2: k - 1 > -e2 log10(2) + log10(4/3).
     const int k = int(((uint64_t(-e2) * 78913) + 39322) >> 18) + 2;
     const int shift = 2 - e2;  // at most 61
-    const uint64_t power = kPowers.values[k];
+    const uint64_t power = kPowersOfTen[k];
     const u128 low_mask = (u128(1) << shift) - 1;
     const u128 sv = u128(mv) * power;
     const u128 sp = sv + 2 * u128(power);
@@ -70,7 +60,7 @@ Shortest shortest_digits(uint64_t f, int e2, bool lower_nearer) {
     int removed = 0;
     uint64_t last_removed = 0;
     auto remove = [&](int n) {
-        const uint64_t scale = kPowers.values[n];
+        const uint64_t scale = kPowersOfTen[n];
         const uint64_t low = vr % scale;
         vm_trailing_zeros &= vm % scale == 0;
         vr_trailing_zeros &= last_removed == 0 && low % (scale / 10) == 0;
@@ -80,7 +70,7 @@ Shortest shortest_digits(uint64_t f, int e2, bool lower_nearer) {
         vm /= scale;
         removed += n;
     };
-    auto removable = [&](int n) { return vp / kPowers.values[n] > vm / kPowers.values[n]; };
+    auto removable = [&](int n) { return vp / kPowersOfTen[n] > vm / kPowersOfTen[n]; };
     while (removable(8))
         remove(8);
     for (int n : {4, 2, 1}) {

@@ -22,7 +22,6 @@ char* write_date(char* out, const Date& date);
 char* write_time(char* out, const Time& time);
 // Date "T" time "+00:00".
 char* write_datetime_utc(char* out, const DateTime& value);
-// A UUID's text form: text::put_uuid (uuid.hpp).
 
 // Standard alphabet with "=" padding: base64_length(size) characters.
 inline constexpr size_t base64_length(size_t size) { return (size + 2) / 3 * 4; }

@@ -13,8 +13,8 @@
 #include "frame/dict_entries.hpp"
 #include "frame/error.hpp"
 #include "frame/interned.hpp"
-#include "frame/list_walk.hpp"
 #include "frame/once.hpp"
+#include "frame/prefetch.hpp"
 #include "frame/uuid_from_bytes.hpp"
 #include "text/ip_address.hpp"
 #include "text/plain_forms.hpp"
@@ -213,8 +213,8 @@ class Cleaner {
     PyObject* uuid_type_;
     Ref row_index_;
     std::optional<text::DecimalShape> decimal_shape_;  // of the decimal just read from text
-    std::vector<Ref> raws_;            // per field, the row's value (null when absent)
-    std::vector<Ref> values_;          // per field, the cleaned value (null when not stored)
+    std::vector<Ref> raws_;    // per field, the row's value (null when absent)
+    std::vector<Ref> values_;  // per field, the cleaned value (null when not stored)
     // Per entry position of the rows' dicts, the field key found there in the last row that
     // had one (field keys live as long as the plan, so an equal pointer is that key).
     struct Slot {
@@ -224,8 +224,8 @@ class Cleaner {
     std::vector<Slot> layout_;
     bool walking_ = true;  // off after rows in a row whose keys matched no field by identity
     int misses_ = 0;
-    bool atomic_ = true;                               // the row holds no container
-    size_t stored_ = 0;                                // values stored for the row
+    bool atomic_ = true;  // the row holds no container
+    size_t stored_ = 0;   // values stored for the row
     // Per field: cleaned by the short road of clean_field (see plain_field).
     std::vector<char> plain_;
     Py_ssize_t row_ = 0;
@@ -746,7 +746,6 @@ void Cleaner::gather(PyObject* row) {
 
 Ref Cleaner::cleaned_dict() {
     const size_t count = values_.size();
-    Ref out;
     if (stored_ == count && plan_.output) {
         frame::DictTemplate::Fill fill = plan_.output->start();
         // The dict takes the references over; values_ is empty for the next row.
@@ -754,7 +753,7 @@ Ref Cleaner::cleaned_dict() {
             fill.set(i, std::move(values_[i]));
         return fill.done();
     }
-    out = frame::new_dict();
+    Ref out = frame::new_dict();
     for (size_t i = 0; i < count; ++i)
         if (values_[i]) frame::dict_set(out.get(), plan_.fields[i].attname.get(), values_[i].get());
     // Released once the dict holds its own references; values_ is empty for the next row.
@@ -798,8 +797,9 @@ Ref validate_rows(const InputPlan& plan, PyObject* rows) {
     Cleaner cleaner(plan);
     if (PyList_Check(rows)) {
         // Indexed, not borrowed: a Python callable of the plan may change the list. The rows
-        // of a large request lie in more memory than the caches hold; the next ones are asked
-        // for while this one is cleaned.
+        // of a large request lie in more memory than the caches hold, and each is read through
+        // its dict, then its table, then its values: each step is asked for a row before the
+        // next needs it.
         for (Py_ssize_t i = 0; i < PyList_GET_SIZE(rows); ++i) {
             const Py_ssize_t length = PyList_GET_SIZE(rows);
             if (i + 3 < length) frame::prefetch_object(PyList_GET_ITEM(rows, i + 3));
