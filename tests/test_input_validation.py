@@ -445,3 +445,24 @@ def test_a_default_that_cannot_run_at_compile_time_is_left_to_the_model():
     plan = compile_input_plan(Later)
     assert plan.validate({}).is_valid
     assert plan.validate({"owner": "toolong"}).error_codes == {"owner": ["max_length"]}
+
+
+@pytest.mark.parametrize("extra_keys", [0, 50])
+def test_wide_models_and_wide_rows_are_read_whole(extra_keys):
+    # Plans and rows wider than a call's inline scratch: every field is still found, judged
+    # and kept under its own name, whatever the order and number of the row's keys.
+    names = [f"n{i}" for i in range(45)]
+    attrs = {name: models.IntegerField(validators=[validators.MaxValueValidator(i)])
+             for i, name in enumerate(names)}
+    Wide = type(f"Wide{extra_keys}", (models.Model,),
+                {**attrs, "__module__": __name__, "Meta": type("Meta", (), {"app_label": "django_app"})})
+    plan = compile_input_plan(Wide, fields=names)
+    good = {name: i for i, name in enumerate(names)}
+    bad = {name: i + (1 if i % 7 == 0 else 0) for i, name in enumerate(names)}
+    noise = {f"zz{i}": i for i in range(extra_keys)}
+    # The last row's key that is not a str stops the walk over its entries late.
+    rows = [{**noise, **good}, dict(reversed(list({**good, **noise}.items()))), {**bad, **noise},
+            {**good, **noise, 1: "x"}]
+    result = plan.validate_many(rows)
+    assert result.data == [good, good, good]
+    assert result.error_codes == {2: {name: ["max_value"] for i, name in enumerate(names) if i % 7 == 0}}

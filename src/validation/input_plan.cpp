@@ -131,6 +131,9 @@ FieldPlan build_field(PyObject* spec) {
         frame::throw_value_error("a field of an input plan needs 'convert'");
     if (Ref checks = item(spec, "checks"))
         field.checks = frame::as_vector<Check>(checks.get(), build_check);
+    field.plain = field.editable && !field.blank && !field.choices && !field.validators &&
+                  field.kind != Kind::json && field.kind != Kind::python &&
+                  field.kind != Kind::slow;
     return field;
 }
 

@@ -73,6 +73,9 @@ struct FieldPlan {
     frame::Ref clean;       // slow fields: value -> (cleaned, None) | (None, ValidationError)
     frame::Ref json_check;  // json: value -> ValidationError | None, for values not plainly JSON
     std::vector<Check> checks;
+    // No choices, blank values, JSON or Python validators to consider: cleaning reduces to
+    // convert, null and blank, then the checks.
+    bool plain = false;
 };
 
 struct InputPlan {

@@ -113,18 +113,40 @@ Ref params(std::initializer_list<std::pair<const char*, PyObject*>> items) {
     return pairs;
 }
 
-// Fields that clean_field cleans with no choices, blank values, JSON or Python validators to
-// consider: for those the road below reduces to convert, null and blank, then the checks.
-bool plain_field(const FieldPlan& field) {
-    switch (field.kind) {
-        case Kind::json:
-        case Kind::python:
-        case Kind::slow:
-            return false;
-        default:
-            return field.editable && !field.blank && !field.choices && !field.validators;
+// Per-call scratch, per field or per dict entry: inline for the usual sizes, so that a call
+// that cleans one row makes no heap allocation of its own.
+template <typename T, size_t kInline>
+class Scratch {
+  public:
+    explicit Scratch(size_t size = 0) { resize(size); }
+    Scratch(const Scratch&) = delete;
+    Scratch& operator=(const Scratch&) = delete;
+
+    // Grows only; new elements are default-made.
+    void resize(size_t size) {
+        if (size <= size_) return;
+        if (size > kInline) {
+            if (data_ == inline_) {
+                spill_.reserve(size);
+                for (size_t i = 0; i < size_; ++i)
+                    spill_.push_back(std::move(inline_[i]));
+            }
+            spill_.resize(size);
+            data_ = spill_.data();
+        }
+        size_ = size;
     }
-}
+    size_t size() const { return size_; }
+    T& operator[](size_t i) { return data_[i]; }
+    T* begin() { return data_; }
+    T* end() { return data_ + size_; }
+
+  private:
+    T inline_[kInline] = {};
+    std::vector<T> spill_;
+    T* data_ = inline_;
+    size_t size_ = 0;
+};
 
 // The state of one call: the error records and the row being cleaned.
 class Cleaner {
@@ -138,8 +160,6 @@ class Cleaner {
           uuid_type_(uuid_class()),
           raws_(plan.fields.size()),
           values_(plan.fields.size()) {
-        for (const FieldPlan& field : plan.fields)
-            plain_.push_back(plain_field(field));
         // Only this call holds the two lists until they are returned, so no cycle can run
         // through them; untracked meanwhile, the collections that the rows' allocations set
         // off need not walk every row made so far.
@@ -213,21 +233,20 @@ class Cleaner {
     PyObject* uuid_type_;
     Ref row_index_;
     std::optional<text::DecimalShape> decimal_shape_;  // of the decimal just read from text
-    std::vector<Ref> raws_;    // per field, the row's value (null when absent)
-    std::vector<Ref> values_;  // per field, the cleaned value (null when not stored)
+    static constexpr size_t kInlineFields = 32;
+    Scratch<Ref, kInlineFields> raws_;    // per field, the row's value (null when absent)
+    Scratch<Ref, kInlineFields> values_;  // per field, the cleaned value (null when not stored)
     // Per entry position of the rows' dicts, the field key found there in the last row that
     // had one (field keys live as long as the plan, so an equal pointer is that key).
     struct Slot {
         PyObject* key = nullptr;
         size_t field = 0;
     };
-    std::vector<Slot> layout_;
+    Scratch<Slot, kInlineFields> layout_;
     bool walking_ = true;  // off after rows in a row whose keys matched no field by identity
     int misses_ = 0;
     bool atomic_ = true;  // the row holds no container
     size_t stored_ = 0;   // values stored for the row
-    // Per field: cleaned by the short road of clean_field (see plain_field).
-    std::vector<char> plain_;
     Py_ssize_t row_ = 0;
     bool row_failed_ = false;
 };
@@ -600,7 +619,7 @@ bool Cleaner::run_checks(size_t index, const FieldPlan& field, PyObject* value) 
 bool Cleaner::clean_field(size_t index, Ref& owned) {
     PyObject* raw = owned.get();
     const FieldPlan& field = plan_.fields[index];
-    const bool plain = plain_[index];
+    const bool plain = field.plain;
     Ref value;
     if (!plain) {
         if (field.kind == Kind::slow) {
@@ -699,7 +718,7 @@ bool Cleaner::walk(PyObject* row) {
         return true;
     };
     if (frame::DictEntries table = frame::str_key_entries(row); table.readable) {
-        if (layout_.size() < size_t(table.count)) layout_.resize(size_t(table.count));
+        layout_.resize(size_t(table.count));
         for (Py_ssize_t i = 0; i < table.count; ++i)
             if (table.entries[i].value != nullptr)
                 take(table.entries[i].key, table.entries[i].value);
@@ -707,7 +726,7 @@ bool Cleaner::walk(PyObject* row) {
         Py_ssize_t position = 0;
         PyObject *key, *value;
         while (PyDict_Next(row, &position, &key, &value)) {
-            if (slot == layout_.size()) layout_.emplace_back();
+            layout_.resize(slot + 1);
             if (!take(key, value)) return false;
         }
     }

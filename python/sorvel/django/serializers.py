@@ -334,13 +334,13 @@ class ModelSerializer:
     def validate(cls, data: Any) -> ValidationResult:
         """Cleans one dict of request data (or an instance) as Model.full_clean() would: see
         :class:`sorvel.django.ValidationResult`. Bad data is reported, never raised."""
-        return cls.input_plan().validate(data)
+        return (cls._input_plan or cls.input_plan()).validate(data)
 
     @classmethod
     def validate_many(cls, rows: Iterable[Any]) -> ValidationResult:
         """Cleans many rows; errors come as ``{row index: {field: [messages]}}`` and ``data``
         holds the cleaned dicts of the valid rows, ready for ``bulk_create``."""
-        return cls.input_plan().validate_many(rows)
+        return (cls._input_plan or cls.input_plan()).validate_many(rows)
 
     @classmethod
     def keys(cls) -> list[str]:

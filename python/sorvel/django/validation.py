@@ -394,12 +394,13 @@ class InputPlan:
     def validate(self, data: Mapping[str, Any] | Any) -> ValidationResult:
         """Cleans one dict of request data (keys are field names) or one model instance."""
         cleaned, records = _validate_native(self._native, (data,))
-        return ValidationResult(self, cleaned[0] if cleaned else {}, records, many=False)
+        # Positional: a keyword argument costs a dict per call.
+        return ValidationResult(self, cleaned[0] if cleaned else {}, records, False)
 
     def validate_many(self, rows: Iterable[Any]) -> ValidationResult:
         """Cleans many rows (dicts or instances); one row's errors never stop the others."""
         cleaned, records = _validate_native(self._native, rows)
-        return ValidationResult(self, cleaned, records, many=True)
+        return ValidationResult(self, cleaned, records, True)
 
     def __repr__(self) -> str:
         names = ", ".join(field.name for field in self.fields)
@@ -441,7 +442,8 @@ class ValidationResult:
         self.is_valid = not records
         self._records = records
         self._many = many
-        self._rendered: dict[str | None, list[Any]] = {}
+        # Made on the first rendering: most results are read for their data only.
+        self._rendered: dict[str | None, list[Any]] | None = None
 
     @property
     def invalid_rows(self) -> list[int]:
@@ -470,6 +472,8 @@ class ValidationResult:
 
     def _details(self) -> list[Any]:
         language = get_language()
+        if self._rendered is None:
+            self._rendered = {}
         rendered = self._rendered.get(language)
         if rendered is None:
             rendered = self._rendered[language] = _render(self.plan, self._records)
