@@ -466,3 +466,43 @@ def test_wide_models_and_wide_rows_are_read_whole(extra_keys):
     result = plan.validate_many(rows)
     assert result.data == [good, good, good]
     assert result.error_codes == {2: {name: ["max_value"] for i, name in enumerate(names) if i % 7 == 0}}
+
+
+class Stop(BaseException):
+    """Neither an Exception nor a failure of the value: like KeyboardInterrupt, a demand to stop."""
+
+
+def raising_reads(exception):
+    """Rows whose reading raises `exception`: by attribute, by item and by hashing a value."""
+
+    class Instance:
+        name, count, price, slug, positive = "Ada", 3, "1.50", "ada", 1
+
+        @property
+        def text(self):
+            raise exception
+
+    class Form(dict):
+        def __getitem__(self, key):
+            if key == "text":
+                raise exception
+            return dict.__getitem__(self, key)
+
+    class Unhashable(str):
+        def __hash__(self):
+            raise exception
+
+    return [Instance(), Form(BASE), {**BASE, "status": Unhashable("draft")}]
+
+
+@pytest.mark.parametrize("exception", [KeyboardInterrupt, SystemExit, Stop])
+@pytest.mark.parametrize("row", range(3), ids=["attribute", "item", "hash"])
+def test_a_demand_to_stop_raised_while_reading_ends_the_call(exception, row):
+    with pytest.raises(exception):
+        PLAN.validate(raising_reads(exception("stop"))[row])
+
+
+@pytest.mark.parametrize("row", range(3), ids=["attribute", "item", "hash"])
+def test_a_failing_read_counts_as_an_absent_or_unequal_value(row):
+    result = PLAN.validate(raising_reads(RuntimeError("failed"))[row])
+    assert result.error_codes == ({"status": ["invalid_choice"]} if row == 2 else {})

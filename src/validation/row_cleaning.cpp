@@ -73,6 +73,15 @@ bool is_empty(PyObject* value) {
     return false;
 }
 
+// Drops the failure of a lookup or a hash, which the rules count as an absent or unequal
+// value. An exception that is not an Exception (KeyboardInterrupt, SystemExit, a task's
+// CancelledError) is no failure of the value but a demand to stop: it ends the call.
+void discard_failure() {
+    if (PyErr_Occurred() != nullptr && !PyErr_ExceptionMatches(PyExc_Exception))
+        frame::throw_fetched();
+    frame::discard_error();
+}
+
 // ASCII text of a str, or nothing for other strings.
 std::optional<std::string_view> ascii_of(PyObject* value) {
     if (!PyUnicode_Check(value) || !PyUnicode_IS_ASCII(value)) return std::nullopt;
@@ -661,7 +670,7 @@ bool Cleaner::clean_field(size_t index, Ref& owned) {
             // An unhashable value equals none of the (hashable) choices.
             int found = 0;
             if (PyObject_Hash(v) == -1) {
-                frame::discard_error();
+                discard_failure();
             } else if ((found = PySet_Contains(field.choices.get(), v)) < 0) {
                 frame::throw_fetched();
             }
@@ -757,7 +766,7 @@ void Cleaner::gather(PyObject* row) {
             // A failing lookup (KeyError, AttributeError) counts as an absent value.
             found = mapping ? PyObject_GetItem(row, field.key.get())
                             : PyObject_GetAttr(row, field.attname.get());
-            if (found == nullptr) frame::discard_error();
+            if (found == nullptr) discard_failure();
         }
         raws_[i] = Ref::steal(found);
     }
