@@ -5,6 +5,7 @@ data (fields, codes, params and texts, in English and French) and cleans to the 
 import datetime
 import decimal
 import uuid
+from unittest.mock import ANY
 
 import pytest
 
@@ -430,6 +431,36 @@ def test_django_exceptions_that_escape_full_clean_are_reported_as_invalid():
     assert result.error_codes == {"day": ["invalid"], "ratio": ["invalid"]}
     with pytest.raises(TypeError):
         django_errors({**BASE, "day": 5})
+
+
+def nested(depth):
+    value = []
+    for _ in range(depth):
+        value = [value]
+    return value
+
+
+def cyclic_list():
+    value = [1]
+    value.append(value)
+    return value
+
+
+def cyclic_dict():
+    value = {"a": 1}
+    value["self"] = value
+    return value
+
+
+@pytest.mark.parametrize("make", [cyclic_list, cyclic_dict, lambda: nested(100_000)],
+                         ids=["cyclic list", "cyclic dict", "deep"])
+def test_json_that_cannot_be_written_is_invalid_json_and_stops_no_other_row(make):
+    with pytest.raises((ValueError, RecursionError)):
+        django_errors({**BASE, "payload": make()})  # full_clean() lets these escape
+    result = PLAN.validate_many([{**BASE, "payload": make()}, BASE])
+    assert result.error_details == {0: {"payload": [
+        {"message": "Value must be valid JSON.", "code": "invalid", "params": {"value": ANY}}]}}
+    assert len(result.data) == 1
 
 
 def test_a_default_that_cannot_run_at_compile_time_is_left_to_the_model():

@@ -150,9 +150,12 @@ def _validator_fallback(field: Any, validator: Any) -> Callable[[Any], Any]:
 
 def _json_checker(field: Any) -> Callable[[Any], Any]:
     def check(value: Any) -> Any:
+        # Django's JSONField lets the encoder's ValueError (a circular reference) and
+        # RecursionError (nesting too deep) escape full_clean(); they are reported as invalid
+        # JSON instead, so that one row's value cannot stop the rows after it.
         try:
             json.dumps(value, cls=field.encoder)
-        except TypeError:
+        except (TypeError, ValueError, RecursionError):
             return ValidationError(
                 field.error_messages["invalid"], code="invalid", params={"value": value}
             )
