@@ -18,6 +18,7 @@ import decimal
 import gc
 import importlib.machinery
 import importlib.util
+import json
 import os
 import resource
 import sys
@@ -52,7 +53,7 @@ def serialize_many(n, modules):
     return {label: run(module) for label, module in modules.items()}
 
 
-def validate_many(n, modules):
+def validate_many(n, modules, parse=False):
     import cases_sorvel
     import sorvel.django.validation as validation
 
@@ -64,6 +65,8 @@ def validate_many(n, modules):
     rows = case.make_input(n)
     case.contenders[0].run(rows)
     validation._compile_native = compile_native
+    if parse:
+        rows = json.loads(json.dumps(rows))  # keys as a parsed request body has them
 
     def run(module):
         plan = module._compile_input_plan(specs[-1])
@@ -72,7 +75,11 @@ def validate_many(n, modules):
     return {label: run(module) for label, module in modules.items()}
 
 
-CASES = {"serialize_many": (serialize_many, "_native"), "validate_many": (validate_many, "sorvel_django")}
+CASES = {
+    "serialize_many": (serialize_many, "_native"),
+    "validate_many": (validate_many, "sorvel_django"),
+    "validate_many_json": (lambda n, modules: validate_many(n, modules, parse=True), "sorvel_django"),
+}
 
 
 def main():

@@ -114,6 +114,8 @@ FieldPlan build_field(PyObject* spec) {
     FieldPlan field;
     Ref keep;
     field.key = required(spec, "key");
+    if (!PyUnicode_CheckExact(field.key.get()))
+        frame::throw_type_error("an input plan field key must be a str");
     field.attname = required(spec, "attname");
     field.kind = kind_named(text_of(spec, "kind", keep));
     field.blank = flag(spec, "blank");

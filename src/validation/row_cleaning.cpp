@@ -6,6 +6,9 @@
 #include <Python.h>
 #include <datetime.h>
 
+#include <cstring>
+#include <memory>
+#include <new>
 #include <span>
 
 #include "frame/convert.hpp"
@@ -123,22 +126,29 @@ Ref params(std::initializer_list<std::pair<const char*, PyObject*>> items) {
 }
 
 // Per-call scratch, per field or per dict entry: inline for the usual sizes, so that a call
-// that cleans one row makes no heap allocation of its own.
+// that cleans one row makes no heap allocation of its own. Only the elements in use are made
+// and destroyed.
 template <typename T, size_t kInline>
 class Scratch {
   public:
     explicit Scratch(size_t size = 0) { resize(size); }
     Scratch(const Scratch&) = delete;
     Scratch& operator=(const Scratch&) = delete;
+    ~Scratch() {
+        if (data_ == inline_data()) std::destroy_n(data_, size_);
+    }
 
     // Grows only; new elements are default-made.
     void resize(size_t size) {
         if (size <= size_) return;
-        if (size > kInline) {
-            if (data_ == inline_) {
+        if (size <= kInline) {
+            std::uninitialized_value_construct_n(data_ + size_, size - size_);
+        } else {
+            if (data_ == inline_data()) {
                 spill_.reserve(size);
                 for (size_t i = 0; i < size_; ++i)
-                    spill_.push_back(std::move(inline_[i]));
+                    spill_.push_back(std::move(data_[i]));
+                std::destroy_n(data_, size_);
             }
             spill_.resize(size);
             data_ = spill_.data();
@@ -151,9 +161,11 @@ class Scratch {
     T* end() { return data_ + size_; }
 
   private:
-    T inline_[kInline] = {};
+    T* inline_data() { return std::launder(reinterpret_cast<T*>(storage_)); }
+
+    alignas(T) unsigned char storage_[kInline * sizeof(T)];
     std::vector<T> spill_;
-    T* data_ = inline_;
+    T* data_ = inline_data();
     size_t size_ = 0;
 };
 
@@ -186,7 +198,8 @@ class Cleaner {
 
   private:
     // Reads the row's values into raws_: a walk over an exact dict's entries matches its keys
-    // to the fields by identity; what that does not find, and other rows, are looked up.
+    // to the fields, by identity once a position's key is known; what that does not find, and
+    // other rows, are looked up.
     void gather(PyObject* row);
     bool walk(PyObject* row);
     int field_of(PyObject* key) const;
@@ -245,14 +258,15 @@ class Cleaner {
     static constexpr size_t kInlineFields = 32;
     Scratch<Ref, kInlineFields> raws_;    // per field, the row's value (null when absent)
     Scratch<Ref, kInlineFields> values_;  // per field, the cleaned value (null when not stored)
-    // Per entry position of the rows' dicts, the field key found there in the last row that
-    // had one (field keys live as long as the plan, so an equal pointer is that key).
+    // Per entry position of the rows' dicts, the key of a field found there in the last row
+    // that had one. The key is held, so an equal pointer is that key: json.loads makes one str
+    // per distinct key of a document, so its rows share the keys learned from the first.
     struct Slot {
-        PyObject* key = nullptr;
+        Ref key;
         size_t field = 0;
     };
     Scratch<Slot, kInlineFields> layout_;
-    bool walking_ = true;  // off after rows in a row whose keys matched no field by identity
+    bool walking_ = true;  // off after rows in a row whose keys matched no field
     int misses_ = 0;
     bool atomic_ = true;  // the row holds no container
     size_t stored_ = 0;   // values stored for the row
@@ -702,9 +716,25 @@ bool Cleaner::clean_field(size_t index, Ref& owned) {
     return true;
 }
 
+// Whether two exact strs hold the same text: as str.__eq__ decides it, for the canonical form
+// of an exact str fixes its kind; cached hashes that differ settle it at once.
+bool same_text(PyObject* a, PyObject* b) {
+    const Py_hash_t ha = reinterpret_cast<PyASCIIObject*>(a)->hash;
+    const Py_hash_t hb = reinterpret_cast<PyASCIIObject*>(b)->hash;
+    if (ha != -1 && hb != -1 && ha != hb) return false;
+    const Py_ssize_t length = PyUnicode_GET_LENGTH(a);
+    return length == PyUnicode_GET_LENGTH(b) && PyUnicode_KIND(a) == PyUnicode_KIND(b) &&
+           std::memcmp(PyUnicode_DATA(a), PyUnicode_DATA(b),
+                       size_t(length) * PyUnicode_KIND(a)) == 0;
+}
+
 int Cleaner::field_of(PyObject* key) const {
-    for (size_t i = 0; i < plan_.fields.size(); ++i)
+    const size_t count = plan_.fields.size();
+    for (size_t i = 0; i < count; ++i)
         if (plan_.fields[i].key.get() == key) return int(i);
+    // A key made at run time, equal to a field's name (field keys are exact strs).
+    for (size_t i = 0; i < count; ++i)
+        if (same_text(plan_.fields[i].key.get(), key)) return int(i);
     return -1;
 }
 
@@ -715,12 +745,12 @@ bool Cleaner::walk(PyObject* row) {
     bool matched = false;
     auto take = [&](PyObject* key, PyObject* value) {
         Slot& known = layout_[slot++];
-        if (known.key != key) {
+        if (known.key.get() != key) {
             // A key of another type might equal a field's name: such rows are looked up.
             if (!PyUnicode_CheckExact(key)) return false;
             int field = field_of(key);
             if (field < 0) return true;
-            known = Slot{key, size_t(field)};
+            known = Slot{Ref::borrow(key), size_t(field)};
         }
         matched = true;
         if (!raws_[known.field]) raws_[known.field] = Ref::borrow(value);
@@ -739,7 +769,7 @@ bool Cleaner::walk(PyObject* row) {
             if (!take(key, value)) return false;
         }
     }
-    // Rows whose keys are made at run time (parsed JSON) never match: stop walking them.
+    // Rows whose keys name no field at all: stop walking them.
     misses_ = matched ? 0 : misses_ + (slot > 0);
     if (misses_ == 8) walking_ = false;
     return true;

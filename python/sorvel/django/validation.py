@@ -437,7 +437,8 @@ class ValidationResult:
     same shape with ``{"message", "code", "params"}`` dicts; ``error_codes``: codes only.
     """
 
-    __slots__ = ("plan", "data", "is_valid", "_records", "_many", "_rendered")
+    # No __slots__: a class with plain instance attributes is made by the interpreter's fast road
+    # for calls of Python classes, which a class with slots is not.
 
     def __init__(self, plan: InputPlan, data: Any, records: list[Any], many: bool) -> None:
         self.plan = plan
