@@ -724,8 +724,8 @@ bool same_text(PyObject* a, PyObject* b) {
     if (ha != -1 && hb != -1 && ha != hb) return false;
     const Py_ssize_t length = PyUnicode_GET_LENGTH(a);
     return length == PyUnicode_GET_LENGTH(b) && PyUnicode_KIND(a) == PyUnicode_KIND(b) &&
-           std::memcmp(PyUnicode_DATA(a), PyUnicode_DATA(b),
-                       size_t(length) * PyUnicode_KIND(a)) == 0;
+           std::memcmp(PyUnicode_DATA(a), PyUnicode_DATA(b), size_t(length) * PyUnicode_KIND(a)) ==
+               0;
 }
 
 int Cleaner::field_of(PyObject* key) const {
