@@ -120,8 +120,13 @@ def calibrate(run, data, sample_seconds: float) -> int:
 
 
 def timed(run, data, loops: int) -> tuple[float, float]:
-    """Seconds and minor page faults per call."""
+    """Seconds and minor page faults per call, from a warm start."""
+    # The collection keeps one contender's garbage from being collected in another's time,
+    # but it walks every live object and leaves the caches cold, which at N = 10,000 slowed a
+    # memory-bound contender's sample by a sixth once more objects were alive (and an
+    # instruction-bound one not at all). One untimed call first, as pyperf's warmups do.
     gc.collect()
+    run(data)
     faults = resource.getrusage(resource.RUSAGE_SELF).ru_minflt
     start = time.perf_counter()
     for _ in range(loops):
