@@ -17,6 +17,7 @@ from django.core import validators  # noqa: E402
 from django.core.exceptions import ValidationError  # noqa: E402
 from django.db import models  # noqa: E402
 from django.utils import translation  # noqa: E402
+from django.utils.translation import gettext_lazy, ngettext_lazy  # noqa: E402
 
 from sorvel.django import compile_input_plan  # noqa: E402
 
@@ -169,6 +170,8 @@ def assert_same_as_django(data):
     instance, expected = django_errors(data)
     result = PLAN.validate(data)
     assert sorvel_errors(result) == expected
+    # errors are rendered natively, error_details by the Python side: the same messages.
+    assert result.errors == {name: [message for _, message in items] for name, items in expected.items()}
     assert result.is_valid == (not expected)
     if result.is_valid:
         for name, value in result.data.items():
@@ -561,3 +564,50 @@ def test_parsed_request_bodies_are_read_as_literal_dicts_are():
     assert result.error_details == expected.error_details
     assert repr(result.data) == repr(expected.data)
     assert len(result.data) > 20 and len(result.error_details) > 20
+
+
+class Shouting(str):
+    """A message template of the user's own class: rendered as Django renders it."""
+
+    def __mod__(self, params):
+        return str.__mod__(self, params).upper()
+
+
+def no_sevens(value):
+    if "7" in str(value):
+        raise ValidationError("%(value)s has a seven", code="seven", params={"value": value})
+
+
+class Messages(models.Model):
+    plain = models.CharField(max_length=3, error_messages={"blank": "Empty!"})
+    own = models.IntegerField(error_messages={"invalid": Shouting("bad %(value)s")})
+    checked = models.CharField(max_length=9, blank=True, validators=[no_sevens])
+    counted = models.CharField(
+        max_length=2, blank=True,
+        error_messages={"max_length": ngettext_lazy("at most %(limit_value)d", "%(limit_value)d max",
+                                                    "limit_value")})
+    fixed = models.CharField(max_length=2, blank=True,
+                             error_messages={"max_length": ngettext_lazy("one", "many", 3)})
+    lazy = models.SlugField(blank=True, error_messages={"invalid": gettext_lazy("Enter a valid “slug”.")})
+
+    class Meta:
+        app_label = "django_app"
+
+
+@pytest.mark.parametrize("language", ["en", "fr"])
+def test_errors_render_every_kind_of_message_as_error_details_do(language):
+    plan = compile_input_plan(Messages)
+    rows = [{"plain": "", "own": "x", "checked": "a7", "counted": "abc", "fixed": "abc", "lazy": "a b"},
+            {"plain": "abcd", "own": "1", "checked": "77", "counted": "", "fixed": "", "lazy": ""},
+            {"plain": "ok", "own": 2},
+            {"plain": "", "own": [], "counted": "x" * 30}]
+    with translation.override(language):
+        result = plan.validate_many(rows)
+        details = result.error_details
+        assert result.errors == {row: {name: [d["message"] for d in items] for name, items in fields.items()}
+                                 for row, fields in details.items()}
+        single = plan.validate(rows[0])
+        assert single.errors == result.errors[0]
+    assert sorted(result.errors) == [0, 1, 3]
+    assert result.errors[0]["own"] == ["BAD X"] and result.errors[0]["checked"] == ["a7 has a seven"]
+    assert result.errors[0]["fixed"] == ["many"]

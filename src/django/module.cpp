@@ -20,7 +20,8 @@ PyMethodDef* const kFunctions[] = {&serialize_instance_def,    &serialize_batch_
 
 // Input-plan kernels of sorvel.django.
 PyMethodDef* const kPrivateFunctions[] = {&validation::compile_input_plan_def,
-                                          &validation::validate_rows_def};
+                                          &validation::validate_rows_def,
+                                          &validation::render_messages_def};
 
 // The kernels of sorvel.django are private names: set on the module, kept out of __all__.
 int exec(PyObject* module) {

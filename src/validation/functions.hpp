@@ -6,6 +6,6 @@
 
 namespace sorvel::validation {
 
-extern PyMethodDef compile_input_plan_def, validate_rows_def;
+extern PyMethodDef compile_input_plan_def, validate_rows_def, render_messages_def;
 
 }  // namespace sorvel::validation

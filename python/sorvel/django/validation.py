@@ -35,6 +35,7 @@ _compile_native: Callable[[list[dict[str, Any]]], Any] = getattr(sorvel_django, 
 _validate_native: Callable[[Any, Iterable[Any]], tuple[Any, list[Any]]] = getattr(
     sorvel_django, "_validate_rows"
 )
+_render_native: Callable[..., dict[Any, Any]] = getattr(sorvel_django, "_render_messages")
 
 ErrorList = list[ValidationError]
 Converted = tuple[Any, Any]
@@ -385,7 +386,7 @@ class InputPlan:
     Build it with :func:`compile_input_plan`; it is immutable and may be shared by threads.
     """
 
-    __slots__ = ("model", "fields", "_native", "_messages")
+    __slots__ = ("model", "fields", "_native", "_messages", "_names", "_entries")
 
     def __init__(self, model: Any, fields: Sequence[Any]) -> None:
         self.model = model
@@ -393,6 +394,9 @@ class InputPlan:
         self._messages = [_Messages(field) for field in self.fields]
         specs = [_field_spec(field, messages) for field, messages in zip(self.fields, self._messages)]
         self._native = _compile_native(specs)
+        self._names = tuple(field.name for field in self.fields)
+        # Per language, per field: how the text of each message key is made (see _entry).
+        self._entries: dict[str | None, list[dict[str, tuple[Any, ...]]]] = {}
 
     def validate(self, data: Mapping[str, Any] | Any) -> ValidationResult:
         """Cleans one dict of request data (keys are field names) or one model instance."""
@@ -456,7 +460,35 @@ class ValidationResult:
 
     @property
     def errors(self) -> dict[Any, Any]:
-        return self._shaped(lambda detail: detail["message"])
+        if not self._records:
+            return {}
+        # The records are walked and their messages formatted natively; the texts come from
+        # Django's catalogue through _entry, once per plan, language and message.
+        plan = self.plan
+        language = get_language()
+        entries = plan._entries.get(language)
+        if entries is None:
+            entries = plan._entries[language] = [{} for _ in plan.fields]
+        local: dict[Any, str] = {}
+
+        def resolve(position: int, key: str) -> tuple[Any, ...]:
+            entry = entries[position][key] = _entry(plan._messages[position].table[key])
+            return entry
+
+        def plural_text(position: int, key: str, number: Any) -> str:
+            _, template, _ = plan._messages[position].table[key]
+            return str(template._translate(number))
+
+        def render_other(position: int, key: str, params: dict[str, Any] | None) -> str:
+            messages = plan._messages[position]
+            _, template, _ = messages.table[key]
+            return _format(template, params, messages.texts, key, language)
+
+        def render_django(error: Any) -> str:
+            return _format(error.message, error.params, local, id(error.message), language)
+
+        return _render_native(self._records, plan._names, entries, resolve, plural_text,
+                              render_other, render_django, self._many)
 
     @property
     def error_codes(self) -> dict[Any, Any]:
@@ -522,6 +554,36 @@ def _format(template: Any, params: dict[str, Any] | None, texts: dict[Any, str],
     if text is None:
         text = texts[cache_key] = str(template)
     return text % params if params else text
+
+
+class _NumberProbe(dict):  # type: ignore[type-arg]
+    """Finds the param that picks a plural form: the key the message reads from its params."""
+
+    name: str | None = None
+
+    def __missing__(self, key: str) -> int:
+        self.name = key
+        return 1
+
+
+def _entry(message: tuple[str, Any, dict[str, Any] | None]) -> tuple[Any, ...]:
+    """How the native renderer makes a message's text in the active language, as _format makes
+    it: (0, text, extra) for one text; (1, the number's param name, extra, {number: text}) for a
+    plural form; (2, None, extra) for a template _format renders itself, record by record."""
+    _, template, extra = message
+    number_of = getattr(template, "_get_number_value", None)
+    translate = getattr(template, "_translate", None)
+    if number_of is not None and translate is not None:
+        probe = _NumberProbe()
+        try:
+            number_of(probe)
+        except Exception:  # noqa: BLE001 - not a lookup by name: rendered record by record
+            probe.name = None
+        if probe.name is not None:
+            return (1, probe.name, extra, {})
+    elif type(template) is _PLAIN_LAZY or type(template) is str:
+        return (0, str(template), extra)
+    return (2, None, extra)
 
 
 def _render(plan: InputPlan, records: list[Any]) -> list[Any]:
