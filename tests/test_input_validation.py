@@ -611,3 +611,36 @@ def test_errors_render_every_kind_of_message_as_error_details_do(language):
     assert sorted(result.errors) == [0, 1, 3]
     assert result.errors[0]["own"] == ["BAD X"] and result.errors[0]["checked"] == ["a7 has a seven"]
     assert result.errors[0]["fixed"] == ["many"]
+
+
+class Unprintable:
+    def __str__(self):
+        raise ValueError("no text")
+
+
+TEXTS = ["plain", "%(a)s", "x %(a)s y %(b)d z", "100%% %(a)s", "%(a)r", "%(a)5s", "%(missing)s",
+         "%(a)s%(a)s", "é %(a)s", "“%(a)s” 𝄞", "%(a(b))s", "%(a)", "%", "%%", "%(a)s %", "%(b)d%%",
+         "%(a)s" * 10]
+VALUES = ["str", "", "é", "𝄞", 5, 2**70, decimal.Decimal("1.5"), True, None, ["x"], Unprintable()]
+
+
+@pytest.mark.parametrize("text", TEXTS)
+def test_messages_are_formatted_as_percent_formats_them(text):
+    # The native formatting of the common forms against Python's own text % params, for
+    # every kind of text and value: the same str (of the same kind), or the same exception.
+    import sorvel_django
+
+    def outcome(render):
+        try:
+            return render()
+        except Exception as error:  # noqa: BLE001
+            return type(error)
+
+    unused = lambda *args: pytest.fail("no text needs resolving")  # noqa: E731
+    for a in VALUES:
+        for b in (3, True, 1.5):
+            expected = outcome(lambda: text % {"a": a, "b": b})
+            got = outcome(lambda: sorvel_django._render_messages(
+                [(0, 0, "k", ("a", a, "b", b))], ("f",), [{"k": (0, text, None)}],
+                unused, unused, unused, unused, False)["f"][0])
+            assert got == expected and type(got) is type(expected), (text, a, b)

@@ -5,6 +5,9 @@
 // formatted here.
 #include "validation/error_messages.hpp"
 
+#include <algorithm>
+#include <iterator>
+
 #include "frame/convert.hpp"
 #include "frame/error.hpp"
 
@@ -65,6 +68,116 @@ Ref params_of(PyObject* pairs, PyObject* extra) {
     return params;
 }
 
+// Whether a name of the params, an exact str, reads as text[start, end).
+bool names_text(PyObject* name, PyObject* text, Py_ssize_t start, Py_ssize_t end) {
+    if (!PyUnicode_Check(name) || PyUnicode_GET_LENGTH(name) != end - start) return false;
+    const int kind = PyUnicode_KIND(text), name_kind = PyUnicode_KIND(name);
+    const void *data = PyUnicode_DATA(text), *name_data = PyUnicode_DATA(name);
+    for (Py_ssize_t i = 0; i < end - start; ++i)
+        if (PyUnicode_READ(kind, data, start + i) != PyUnicode_READ(name_kind, name_data, i))
+            return false;
+    return true;
+}
+
+// The value of the param named text[start, end) among the record's (name, value, ...) pairs,
+// the last one given winning as in a dict; null when absent.
+PyObject* param_in_text(PyObject* pairs, PyObject* text, Py_ssize_t start, Py_ssize_t end) {
+    for (Py_ssize_t i = PyTuple_GET_SIZE(pairs) - 2; i >= 0; i -= 2)
+        if (names_text(PyTuple_GET_ITEM(pairs, i), text, start, end))
+            return PyTuple_GET_ITEM(pairs, i + 1);
+    return nullptr;
+}
+
+PyObject* param_named(PyObject* pairs, PyObject* name) {
+    return param_in_text(pairs, name, 0, PyUnicode_GET_LENGTH(name));
+}
+
+// The widest character of text[start, start + length).
+Py_UCS4 widest(PyObject* text, Py_ssize_t start, Py_ssize_t length) {
+    if (PyUnicode_IS_ASCII(text)) return 0x7f;
+    const int kind = PyUnicode_KIND(text);
+    const void* data = PyUnicode_DATA(text);
+    Py_UCS4 widest = 0;
+    for (Py_ssize_t i = start; i < start + length; ++i)
+        widest = std::max(widest, PyUnicode_READ(kind, data, i));
+    return widest;
+}
+
+// `text % params` for the forms Django's messages take: %(name)s (str() of any value, as %
+// makes it), %(name)d of an exact int, and %%, with the params the record's pairs. Null, and
+// no error, for anything else (another conversion, flags or a width, %d of another type, a
+// name not given, a str() that raises), which PyUnicode_Format then renders as it would.
+Ref format_plain(PyObject* text, PyObject* pairs) {
+    struct Piece {
+        PyObject* source;
+        Py_ssize_t start, length;
+    };
+    constexpr size_t kMaxPieces = 16;
+    Piece pieces[kMaxPieces];
+    Ref shown[kMaxPieces / 2];
+    size_t count = 0, values = 0;
+    Py_ssize_t total = 0;
+    auto add = [&](PyObject* source, Py_ssize_t start, Py_ssize_t length) {
+        if (length == 0) return true;
+        if (count == kMaxPieces) return false;
+        pieces[count++] = Piece{source, start, length};
+        total += length;
+        return true;
+    };
+    const int kind = PyUnicode_KIND(text);
+    const void* data = PyUnicode_DATA(text);
+    const Py_ssize_t size = PyUnicode_GET_LENGTH(text);
+    Py_ssize_t literal = 0;
+    for (Py_ssize_t i = 0; i < size; ++i) {
+        if (PyUnicode_READ(kind, data, i) != '%') continue;
+        if (!add(text, literal, i - literal) || i + 1 == size) return {};
+        if (PyUnicode_READ(kind, data, i + 1) == '%') {
+            literal = ++i;  // the second '%' starts the next literal
+            continue;
+        }
+        if (PyUnicode_READ(kind, data, i + 1) != '(') return {};
+        Py_ssize_t close = i + 2;
+        for (; close < size && PyUnicode_READ(kind, data, close) != ')'; ++close)
+            if (PyUnicode_READ(kind, data, close) == '(') return {};  // % nests these
+        if (close + 1 >= size || values == std::size(shown)) return {};
+        PyObject* value = param_in_text(pairs, text, i + 2, close);
+        const Py_UCS4 conversion = PyUnicode_READ(kind, data, close + 1);
+        if (value == nullptr ||
+            !(conversion == 's' || (conversion == 'd' && PyLong_CheckExact(value))))
+            return {};
+        Ref& made = shown[values++];
+        made = Ref::steal(PyObject_Str(value));
+        if (!made) {
+            // Left to PyUnicode_Format, which meets the same error and decides as % does.
+            if (!PyErr_ExceptionMatches(PyExc_Exception)) frame::throw_fetched();
+            PyErr_Clear();
+            return {};
+        }
+        if (!add(made.get(), 0, PyUnicode_GET_LENGTH(made.get()))) return {};
+        i = close + 1;
+        literal = i + 1;
+    }
+    if (!add(text, literal, size - literal)) return {};
+    if (count == 1 && pieces[0].source == text && pieces[0].length == size)
+        return Ref::borrow(text);
+    // The widest character decides the kind, as the canonical form of a str wants.
+    Py_UCS4 maxchar = 0;
+    for (size_t i = 0; i < count; ++i) {
+        const Piece& piece = pieces[i];
+        maxchar = std::max(maxchar, piece.source == text ? widest(text, piece.start, piece.length)
+                                                         : PyUnicode_MAX_CHAR_VALUE(piece.source));
+    }
+    Ref out = checked(PyUnicode_New(total, maxchar));
+    Py_ssize_t at = 0;
+    for (size_t i = 0; i < count; ++i) {
+        const Piece& piece = pieces[i];
+        if (PyUnicode_CopyCharacters(out.get(), at, piece.source, piece.start, piece.length) < 0)
+            frame::throw_fetched();
+        at += piece.length;
+    }
+    return out;
+}
+
 class Renderer {
   public:
     Renderer(PyObject* names, PyObject* entries, PyObject* resolve, PyObject* plural_text,
@@ -85,7 +198,7 @@ class Renderer {
 
   private:
     Ref entry_of(Py_ssize_t position, PyObject* key);
-    Ref plural(const Entry& entry, Py_ssize_t position, PyObject* key, PyObject* params);
+    Ref plural(const Entry& entry, Py_ssize_t position, PyObject* key, PyObject* number);
 
     PyObject* names_;
     PyObject* entries_;
@@ -107,11 +220,7 @@ Ref Renderer::entry_of(Py_ssize_t position, PyObject* key) {
     return checked(PyObject_Vectorcall(resolve_, args, 2, nullptr));
 }
 
-Ref Renderer::plural(const Entry& entry, Py_ssize_t position, PyObject* key, PyObject* params) {
-    PyObject* number = nullptr;
-    if (params == nullptr || PyDict_GetItemRef(params, entry.first, &number) == 0) return {};
-    if (number == nullptr) frame::throw_fetched();
-    Ref held = Ref::steal(number);
+Ref Renderer::plural(const Entry& entry, Py_ssize_t position, PyObject* key, PyObject* number) {
     PyObject* text = nullptr;
     // An unhashable number has no cached text: the Python side renders the record.
     if (PyDict_GetItemRef(entry.plural, number, &text) < 0) {
@@ -143,17 +252,37 @@ Ref Renderer::message(PyObject* record, PyObject*& name) {
     }
     Ref held = entry_of(position, key);
     const Entry entry = read_entry(held.get());
-    Ref params = params_of(PyTuple_GET_ITEM(record, 3), entry.extra);
+    PyObject* pairs = PyTuple_GET_ITEM(record, 3);
+    if (pairs != Py_None && (!PyTuple_Check(pairs) || PyTuple_GET_SIZE(pairs) % 2 != 0))
+        frame::throw_type_error("error params must be a tuple of names and values");
+    // The params a message adds of its own are merged under the record's in a dict; the
+    // record's alone are read from their pairs.
+    const bool own_params = entry.extra != Py_None && PyDict_GET_SIZE(entry.extra) > 0;
+    Ref params = own_params ? params_of(pairs, entry.extra) : Ref();
     Ref text;
     if (entry.kind == kText) {
         text = Ref::borrow(entry.first);
     } else if (entry.kind == kPlural) {
-        text = plural(entry, position, key, params.get());
+        PyObject* number = nullptr;
+        if (own_params) {
+            if (PyDict_GetItemRef(params.get(), entry.first, &number) < 0) frame::throw_fetched();
+            Ref found = Ref::steal(number);
+            if (found) text = plural(entry, position, key, found.get());
+        } else if (pairs != Py_None && (number = param_named(pairs, entry.first)) != nullptr) {
+            text = plural(entry, position, key, number);
+        }
     }
     if (!text) {
+        if (!own_params) params = params_of(pairs, Py_None);
         Ref index = frame::new_size(position);
         PyObject* args[] = {index.get(), key, params ? params.get() : Py_None};
         return checked(PyObject_Vectorcall(render_other_, args, 3, nullptr));
+    }
+    if (!own_params) {
+        // Django leaves the text as it is when there are no params.
+        if (pairs == Py_None || PyTuple_GET_SIZE(pairs) == 0) return text;
+        if (Ref formatted = format_plain(text.get(), pairs)) return formatted;
+        params = params_of(pairs, Py_None);
     }
     if (!params) return text;
     if (Ref formatted = Ref::steal(PyUnicode_Format(text.get(), params.get()))) return formatted;
