@@ -620,7 +620,7 @@ class Unprintable:
 
 TEXTS = ["plain", "%(a)s", "x %(a)s y %(b)d z", "100%% %(a)s", "%(a)r", "%(a)5s", "%(missing)s",
          "%(a)s%(a)s", "é %(a)s", "“%(a)s” 𝄞", "%(a(b))s", "%(a)", "%", "%%", "%(a)s %", "%(b)d%%",
-         "%(a)s" * 10]
+         "%(a)s" * 10, "ü %(ä)s", "%(ä)s", "x %(ä)s", "𝄞%(a)s%(𝄞)s"]
 VALUES = ["str", "", "é", "𝄞", 5, 2**70, decimal.Decimal("1.5"), True, None, ["x"], Unprintable()]
 
 
@@ -639,8 +639,11 @@ def test_messages_are_formatted_as_percent_formats_them(text):
     unused = lambda *args: pytest.fail("no text needs resolving")  # noqa: E731
     for a in VALUES:
         for b in (3, True, 1.5):
-            expected = outcome(lambda: text % {"a": a, "b": b})
+            expected = outcome(lambda: text % {"a": a, "b": b, "ä": a, "𝄞": b})
             got = outcome(lambda: sorvel_django._render_messages(
-                [(0, 0, "k", ("a", a, "b", b))], ("f",), [{"k": (0, text, None)}],
+                [(0, 0, "k", ("a", a, "b", b, "ä", a, "𝄞", b))], ("f",), [{"k": (0, text, None)}],
                 unused, unused, unused, unused, False)["f"][0])
             assert got == expected and type(got) is type(expected), (text, a, b)
+            # The same kind of str: equal strs of another kind would compare equal all the same.
+            if type(got) is str:
+                assert got.isascii() == expected.isascii()

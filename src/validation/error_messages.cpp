@@ -128,6 +128,7 @@ Ref format_plain(PyObject* text, PyObject* pairs) {
     const void* data = PyUnicode_DATA(text);
     const Py_ssize_t size = PyUnicode_GET_LENGTH(text);
     Py_ssize_t literal = 0;
+    bool wide_name = false;  // a name holds a character that is not ASCII
     for (Py_ssize_t i = 0; i < size; ++i) {
         if (PyUnicode_READ(kind, data, i) != '%') continue;
         if (!add(text, literal, i - literal) || i + 1 == size) return {};
@@ -137,8 +138,11 @@ Ref format_plain(PyObject* text, PyObject* pairs) {
         }
         if (PyUnicode_READ(kind, data, i + 1) != '(') return {};
         Py_ssize_t close = i + 2;
-        for (; close < size && PyUnicode_READ(kind, data, close) != ')'; ++close)
-            if (PyUnicode_READ(kind, data, close) == '(') return {};  // % nests these
+        for (; close < size && PyUnicode_READ(kind, data, close) != ')'; ++close) {
+            const Py_UCS4 c = PyUnicode_READ(kind, data, close);
+            if (c == '(') return {};  // % nests these
+            wide_name = wide_name || c >= 0x80;
+        }
         if (close + 1 >= size || values == std::size(shown)) return {};
         PyObject* value = param_in_text(pairs, text, i + 2, close);
         const Py_UCS4 conversion = PyUnicode_READ(kind, data, close + 1);
@@ -160,12 +164,18 @@ Ref format_plain(PyObject* text, PyObject* pairs) {
     if (!add(text, literal, size - literal)) return {};
     if (count == 1 && pieces[0].source == text && pieces[0].length == size)
         return Ref::borrow(text);
-    // The widest character decides the kind, as the canonical form of a str wants.
+    // The widest character decides the kind, as the canonical form of a str wants. What the
+    // literals leave out of the text is ASCII unless a name is not: then the text's widest
+    // character is in them.
     Py_UCS4 maxchar = 0;
     for (size_t i = 0; i < count; ++i) {
         const Piece& piece = pieces[i];
-        maxchar = std::max(maxchar, piece.source == text ? widest(text, piece.start, piece.length)
-                                                         : PyUnicode_MAX_CHAR_VALUE(piece.source));
+        if (piece.source != text)
+            maxchar = std::max(maxchar, PyUnicode_MAX_CHAR_VALUE(piece.source));
+        else if (!wide_name)
+            maxchar = std::max(maxchar, PyUnicode_MAX_CHAR_VALUE(text));
+        else
+            maxchar = std::max(maxchar, widest(text, piece.start, piece.length));
     }
     Ref out = checked(PyUnicode_New(total, maxchar));
     Py_ssize_t at = 0;
