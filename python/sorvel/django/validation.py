@@ -386,7 +386,7 @@ class InputPlan:
     Build it with :func:`compile_input_plan`; it is immutable and may be shared by threads.
     """
 
-    __slots__ = ("model", "fields", "_native", "_messages", "_names", "_entries")
+    __slots__ = ("model", "fields", "_native", "_messages", "_names", "_renderers")
 
     def __init__(self, model: Any, fields: Sequence[Any]) -> None:
         self.model = model
@@ -395,8 +395,31 @@ class InputPlan:
         specs = [_field_spec(field, messages) for field, messages in zip(self.fields, self._messages)]
         self._native = _compile_native(specs)
         self._names = tuple(field.name for field in self.fields)
-        # Per language, per field: how the text of each message key is made (see _entry).
-        self._entries: dict[str | None, list[dict[str, tuple[Any, ...]]]] = {}
+        # Per language: what the native renderer of the messages is given (see _renderer).
+        self._renderers: dict[str | None, tuple[Any, ...]] = {}
+
+    def _renderer(self, language: str | None) -> tuple[Any, ...]:
+        """For one language: per field, a dict from message key to how its text is made (see
+        _entry), filled on first need by the first callable; then the callables that give a
+        plural form's text, render a template of another kind and a ValidationError."""
+        entries: list[dict[str, tuple[Any, ...]]] = [{} for _ in self.fields]
+        tables = [messages.table for messages in self._messages]
+
+        def resolve(position: int, key: str) -> tuple[Any, ...]:
+            entry = entries[position][key] = _entry(tables[position][key])
+            return entry
+
+        def plural_text(position: int, key: str, number: Any) -> str:
+            return str(tables[position][key][1]._translate(number))
+
+        def render_other(position: int, key: str, params: dict[str, Any] | None) -> str:
+            messages = self._messages[position]
+            return _format(messages.table[key][1], params, messages.texts, key, language)
+
+        def render_django(error: Any) -> str:
+            return _format(error.message, error.params, {}, None, language)
+
+        return entries, resolve, plural_text, render_other, render_django
 
     def validate(self, data: Mapping[str, Any] | Any) -> ValidationResult:
         """Cleans one dict of request data (keys are field names) or one model instance."""
@@ -463,32 +486,13 @@ class ValidationResult:
         if not self._records:
             return {}
         # The records are walked and their messages formatted natively; the texts come from
-        # Django's catalogue through _entry, once per plan, language and message.
+        # Django's catalogue, once per plan, language and message (see InputPlan._renderer).
         plan = self.plan
         language = get_language()
-        entries = plan._entries.get(language)
-        if entries is None:
-            entries = plan._entries[language] = [{} for _ in plan.fields]
-        local: dict[Any, str] = {}
-
-        def resolve(position: int, key: str) -> tuple[Any, ...]:
-            entry = entries[position][key] = _entry(plan._messages[position].table[key])
-            return entry
-
-        def plural_text(position: int, key: str, number: Any) -> str:
-            _, template, _ = plan._messages[position].table[key]
-            return str(template._translate(number))
-
-        def render_other(position: int, key: str, params: dict[str, Any] | None) -> str:
-            messages = plan._messages[position]
-            _, template, _ = messages.table[key]
-            return _format(template, params, messages.texts, key, language)
-
-        def render_django(error: Any) -> str:
-            return _format(error.message, error.params, local, id(error.message), language)
-
-        return _render_native(self._records, plan._names, entries, resolve, plural_text,
-                              render_other, render_django, self._many)
+        renderer = plan._renderers.get(language)
+        if renderer is None:
+            renderer = plan._renderers[language] = plan._renderer(language)
+        return _render_native(self._records, plan._names, *renderer, self._many)
 
     @property
     def error_codes(self) -> dict[Any, Any]:
