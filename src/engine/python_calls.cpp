@@ -5,16 +5,8 @@
 
 namespace sorvel::engine {
 
+using frame::checked;
 using frame::Ref;
-
-namespace {
-
-Ref checked(PyObject* result) {
-    if (result == nullptr) frame::throw_fetched();
-    return Ref::steal(result);
-}
-
-}  // namespace
 
 Ref import_module(PyObject* name) { return checked(PyImport_Import(name)); }
 

@@ -41,6 +41,12 @@ class PythonError {
 
 // Throws the interpreter's pending exception as a PythonError.
 [[noreturn]] void throw_fetched();
+
+// The new reference a C-API call returns; a null one ends the call with the pending exception.
+inline Ref checked(PyObject* result) {
+    if (result == nullptr) throw_fetched();
+    return Ref::steal(result);
+}
 [[noreturn]] void throw_type_error(std::string message);
 [[noreturn]] void throw_value_error(std::string message);
 

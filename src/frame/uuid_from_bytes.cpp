@@ -10,11 +10,6 @@
 namespace sorvel::frame {
 namespace {
 
-Ref checked(PyObject* object) {
-    if (object == nullptr) throw_fetched();
-    return Ref::steal(object);
-}
-
 __extension__ typedef unsigned __int128 u128;
 
 u128 value_of(const std::array<unsigned char, 16>& bytes) {

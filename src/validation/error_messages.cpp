@@ -14,12 +14,8 @@
 namespace sorvel::validation {
 namespace {
 
+using frame::checked;
 using frame::Ref;
-
-Ref checked(PyObject* object) {
-    if (object == nullptr) frame::throw_fetched();
-    return Ref::steal(object);
-}
 
 // How the Python side resolved a message key of a field (see validation.py, _entry).
 enum EntryKind : long {

@@ -27,12 +27,8 @@
 namespace sorvel::validation {
 namespace {
 
+using frame::checked;
 using frame::Ref;
-
-Ref checked(PyObject* object) {
-    if (object == nullptr) frame::throw_fetched();
-    return Ref::steal(object);
-}
 
 PyDateTime_CAPI* datetime_api() {
     static frame::Once<PyDateTime_CAPI*> cell;
