@@ -47,21 +47,31 @@ Entry read_entry(PyObject* entry) {
     return read;
 }
 
-// The record's params as a dict, the message's own params under them; null when there are
-// none (Django then leaves the text as it is).
+// The record's params (None or a tuple of names and values, checked by the caller) as a dict,
+// the message's own params under them; null when there are none (Django then leaves the text
+// as it is).
 Ref params_of(PyObject* pairs, PyObject* extra) {
     const bool has_extra = extra != Py_None && PyDict_GET_SIZE(extra) > 0;
     if (pairs == Py_None && !has_extra) return {};
     Ref params = has_extra ? checked(PyDict_Copy(extra)) : frame::new_dict();
     if (pairs != Py_None) {
-        if (!PyTuple_Check(pairs) || PyTuple_GET_SIZE(pairs) % 2 != 0)
-            frame::throw_type_error("error params must be a tuple of names and values");
         for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(pairs); i += 2)
             frame::dict_set(params.get(), PyTuple_GET_ITEM(pairs, i),
                             PyTuple_GET_ITEM(pairs, i + 1));
     }
     if (PyDict_GET_SIZE(params.get()) == 0) return {};
     return params;
+}
+
+// dict.setdefault(key, make()), with make() called only when the key is absent.
+template <class Make>
+Ref value_or_add(PyObject* dict, PyObject* key, Make&& make) {
+    PyObject* known = nullptr;
+    if (PyDict_GetItemRef(dict, key, &known) < 0) frame::throw_fetched();
+    if (known != nullptr) return Ref::steal(known);
+    Ref made = make();
+    frame::dict_set(dict, key, made.get());
+    return made;
 }
 
 // Whether a name of the params, an exact str, reads as text[start, end).
@@ -317,16 +327,10 @@ Ref render_messages(PyObject* records, PyObject* names, PyObject* entries, PyObj
         if (!many) {
             fields = Ref::borrow(shaped.get());
         } else if (row != last_row.get()) {
-            PyObject* known = nullptr;
-            if (PyDict_GetItemRef(shaped.get(), row, &known) < 0) frame::throw_fetched();
-            fields = known != nullptr ? Ref::steal(known) : frame::new_dict();
-            if (known == nullptr) frame::dict_set(shaped.get(), row, fields.get());
+            fields = value_or_add(shaped.get(), row, [] { return frame::new_dict(); });
             last_row = Ref::borrow(row);
         }
-        PyObject* list = nullptr;
-        if (PyDict_GetItemRef(fields.get(), name, &list) < 0) frame::throw_fetched();
-        Ref messages = list != nullptr ? Ref::steal(list) : frame::new_list();
-        if (list == nullptr) frame::dict_set(fields.get(), name, messages.get());
+        Ref messages = value_or_add(fields.get(), name, [] { return frame::new_list(); });
         frame::list_append(messages.get(), message.get());
     }
     if (PyErr_Occurred()) frame::throw_fetched();
