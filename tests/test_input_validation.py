@@ -559,11 +559,19 @@ def test_parsed_request_bodies_are_read_as_literal_dicts_are():
     rows += [dict(reversed(list(row.items()))) for row in rows[::7]]
     rows += [{k: v for k, v in BASE.items() if k != "count"}, {**BASE, "unknown": 1}]
     rows.append({"".join(["na", "me"]): "Ada", **{k: v for k, v in BASE.items() if k != "name"}})
+    # Keys that name no field, learned at their places and then met there by field keys (and
+    # the reverse).
+    rows += [{"id": 7, **BASE, "extra": 1}] * 3 + [BASE, {"id": 7, **BASE}]
+    rows += [{"id": 7, **{k: v for k, v in BASE.items() if k != "name"}, "name": "Bo"}]
     parsed = json.loads(json.dumps(rows))
     expected, result = PLAN.validate_many(rows), PLAN.validate_many(parsed)
     assert result.error_details == expected.error_details
     assert repr(result.data) == repr(expected.data)
     assert len(result.data) > 20 and len(result.error_details) > 20
+    # Each row alone, with nothing learned from the rows before it.
+    alone = [PLAN.validate(row) for row in rows]
+    assert result.error_details == {i: r.error_details for i, r in enumerate(alone) if r.error_details}
+    assert repr(result.data) == repr([r.data for r in alone if r.is_valid])
 
 
 class Shouting(str):

@@ -6,6 +6,7 @@
 #include <Python.h>
 #include <datetime.h>
 
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -254,12 +255,14 @@ class Cleaner {
     static constexpr size_t kInlineFields = 32;
     Scratch<Ref, kInlineFields> raws_;    // per field, the row's value (null when absent)
     Scratch<Ref, kInlineFields> values_;  // per field, the cleaned value (null when not stored)
-    // Per entry position of the rows' dicts, the key of a field found there in the last row
-    // that had one. The key is held, so an equal pointer is that key: json.loads makes one str
-    // per distinct key of a document, so its rows share the keys learned from the first.
+    // Per entry position of the rows' dicts, the key found there in the last row and the field
+    // it names (kNoField for a key that names none, such as a body's extra "id"). The key is
+    // held, so an equal pointer is that key: json.loads makes one str per distinct key of a
+    // document, so its rows share the keys learned from the first.
+    static constexpr size_t kNoField = SIZE_MAX;
     struct Slot {
         Ref key;
-        size_t field = 0;
+        size_t field = kNoField;
     };
     Scratch<Slot, kInlineFields> layout_;
     bool walking_ = true;  // off after rows in a row whose keys matched no field
@@ -744,10 +747,10 @@ bool Cleaner::walk(PyObject* row) {
         if (known.key.get() != key) {
             // A key of another type might equal a field's name: such rows are looked up.
             if (!PyUnicode_CheckExact(key)) return false;
-            int field = field_of(key);
-            if (field < 0) return true;
-            known = Slot{Ref::borrow(key), size_t(field)};
+            const int field = field_of(key);
+            known = Slot{Ref::borrow(key), field < 0 ? kNoField : size_t(field)};
         }
+        if (known.field == kNoField) return true;
         matched = true;
         if (!raws_[known.field]) raws_[known.field] = Ref::borrow(value);
         return true;
