@@ -629,7 +629,13 @@ class Unprintable:
 TEXTS = ["plain", "%(a)s", "x %(a)s y %(b)d z", "100%% %(a)s", "%(a)r", "%(a)5s", "%(missing)s",
          "%(a)s%(a)s", "é %(a)s", "“%(a)s” 𝄞", "%(a(b))s", "%(a)", "%", "%%", "%(a)s %", "%(b)d%%",
          "%(a)s" * 10, "ü %(ä)s", "%(ä)s", "x %(ä)s", "𝄞%(a)s%(𝄞)s"]
-VALUES = ["str", "", "é", "𝄞", 5, 2**70, decimal.Decimal("1.5"), True, None, ["x"], Unprintable()]
+class Seven(int):
+    def __str__(self):
+        return "seven"
+
+
+VALUES = ["str", "", "é", "𝄞", 5, -12, 2**70, -(2**63), Seven(7), decimal.Decimal("1.5"), True,
+          None, ["x"], Unprintable()]
 
 
 @pytest.mark.parametrize("text", TEXTS)
@@ -646,7 +652,7 @@ def test_messages_are_formatted_as_percent_formats_them(text):
 
     unused = lambda *args: pytest.fail("no text needs resolving")  # noqa: E731
     for a in VALUES:
-        for b in (3, True, 1.5):
+        for b in (3, 0, True, 1.5, Seven(7)):
             expected = outcome(lambda: text % {"a": a, "b": b, "ä": a, "𝄞": b})
             got = outcome(lambda: sorvel_django._render_messages(
                 [(0, 0, "k", ("a", a, "b", b, "ä", a, "𝄞", b))], ("f",), [{"k": (0, text, None)}],

@@ -6,6 +6,8 @@
 #include "validation/error_messages.hpp"
 
 #include <algorithm>
+#include <charconv>
+#include <cstring>
 #include <iterator>
 
 #include "frame/convert.hpp"
@@ -109,18 +111,33 @@ Py_UCS4 widest(PyObject* text, Py_ssize_t start, Py_ssize_t length) {
     return widest;
 }
 
+// The place of the first '%' of text[from, size), or size.
+Py_ssize_t next_percent(int kind, const void* data, Py_ssize_t from, Py_ssize_t size) {
+    if (kind == PyUnicode_1BYTE_KIND) {
+        const char* begin = static_cast<const char*>(data);
+        const void* found = std::memchr(begin + from, '%', size_t(size - from));
+        return found == nullptr ? size : static_cast<const char*>(found) - begin;
+    }
+    while (from < size && PyUnicode_READ(kind, data, from) != '%')
+        ++from;
+    return from;
+}
+
 // `text % params` for the forms Django's messages take: %(name)s (str() of any value, as %
 // makes it), %(name)d of an exact int, and %%, with the params the record's pairs. Null, and
 // no error, for anything else (another conversion, flags or a width, %d of another type, a
 // name not given, a str() that raises), which PyUnicode_Format then renders as it would.
 Ref format_plain(PyObject* text, PyObject* pairs) {
+    // A piece is a run of a str, or (source null) the ASCII digits of an int in `digits`.
     struct Piece {
         PyObject* source;
         Py_ssize_t start, length;
     };
     constexpr size_t kMaxPieces = 16;
+    constexpr size_t kMaxValues = kMaxPieces / 2;
     Piece pieces[kMaxPieces];
-    Ref shown[kMaxPieces / 2];
+    Ref shown[kMaxValues];     // str() of the values that need it
+    char digits[kMaxValues][24];  // an exact int's text: what str() and %d make of it
     size_t count = 0, values = 0;
     Py_ssize_t total = 0;
     auto add = [&](PyObject* source, Py_ssize_t start, Py_ssize_t length) {
@@ -135,8 +152,8 @@ Ref format_plain(PyObject* text, PyObject* pairs) {
     const Py_ssize_t size = PyUnicode_GET_LENGTH(text);
     Py_ssize_t literal = 0;
     bool wide_name = false;  // a name holds a character that is not ASCII
-    for (Py_ssize_t i = 0; i < size; ++i) {
-        if (PyUnicode_READ(kind, data, i) != '%') continue;
+    for (Py_ssize_t i = next_percent(kind, data, 0, size); i < size;
+         i = next_percent(kind, data, i + 1, size)) {
         if (!add(text, literal, i - literal) || i + 1 == size) return {};
         if (PyUnicode_READ(kind, data, i + 1) == '%') {
             literal = ++i;  // the second '%' starts the next literal
@@ -149,21 +166,31 @@ Ref format_plain(PyObject* text, PyObject* pairs) {
             if (c == '(') return {};  // % nests these
             wide_name = wide_name || c >= 0x80;
         }
-        if (close + 1 >= size || values == std::size(shown)) return {};
+        if (close + 1 >= size || values == kMaxValues) return {};
         PyObject* value = param_in_text(pairs, text, i + 2, close);
         const Py_UCS4 conversion = PyUnicode_READ(kind, data, close + 1);
         if (value == nullptr ||
             !(conversion == 's' || (conversion == 'd' && PyLong_CheckExact(value))))
             return {};
-        Ref& made = shown[values++];
-        made = Ref::steal(PyObject_Str(value));
-        if (!made) {
-            // Left to PyUnicode_Format, which meets the same error and decides as % does.
-            if (!PyErr_ExceptionMatches(PyExc_Exception)) frame::throw_fetched();
-            PyErr_Clear();
-            return {};
+        const size_t at = values++;
+        int overflow = 0;
+        long long number = 0;
+        if (PyUnicode_CheckExact(value)) {
+            if (!add(value, 0, PyUnicode_GET_LENGTH(value))) return {};
+        } else if (PyLong_CheckExact(value) &&
+                   (number = PyLong_AsLongLongAndOverflow(value, &overflow), !overflow)) {
+            char* end = std::to_chars(digits[at], std::end(digits[at]), number).ptr;
+            if (!add(nullptr, Py_ssize_t(at), end - digits[at])) return {};
+        } else {
+            shown[at] = Ref::steal(PyObject_Str(value));
+            if (!shown[at]) {
+                // Left to PyUnicode_Format, which meets the same error and decides as % does.
+                if (!PyErr_ExceptionMatches(PyExc_Exception)) frame::throw_fetched();
+                PyErr_Clear();
+                return {};
+            }
+            if (!add(shown[at].get(), 0, PyUnicode_GET_LENGTH(shown[at].get()))) return {};
         }
-        if (!add(made.get(), 0, PyUnicode_GET_LENGTH(made.get()))) return {};
         i = close + 1;
         literal = i + 1;
     }
@@ -173,10 +200,12 @@ Ref format_plain(PyObject* text, PyObject* pairs) {
     // The widest character decides the kind, as the canonical form of a str wants. What the
     // literals leave out of the text is ASCII unless a name is not: then the text's widest
     // character is in them.
-    Py_UCS4 maxchar = 0;
+    Py_UCS4 maxchar = 0x7f;
     for (size_t i = 0; i < count; ++i) {
         const Piece& piece = pieces[i];
-        if (piece.source != text)
+        if (piece.source == nullptr)
+            continue;
+        else if (piece.source != text)
             maxchar = std::max(maxchar, PyUnicode_MAX_CHAR_VALUE(piece.source));
         else if (!wide_name)
             maxchar = std::max(maxchar, PyUnicode_MAX_CHAR_VALUE(text));
@@ -184,11 +213,23 @@ Ref format_plain(PyObject* text, PyObject* pairs) {
             maxchar = std::max(maxchar, widest(text, piece.start, piece.length));
     }
     Ref out = checked(PyUnicode_New(total, maxchar));
+    const int out_kind = PyUnicode_KIND(out.get());
+    char* out_data = static_cast<char*>(PyUnicode_DATA(out.get()));
     Py_ssize_t at = 0;
     for (size_t i = 0; i < count; ++i) {
         const Piece& piece = pieces[i];
-        if (PyUnicode_CopyCharacters(out.get(), at, piece.source, piece.start, piece.length) < 0)
+        if (piece.source == nullptr) {
+            const char* ascii = digits[piece.start];
+            for (Py_ssize_t j = 0; j < piece.length; ++j)
+                PyUnicode_WRITE(out_kind, out_data, at + j, Py_UCS4(ascii[j]));
+        } else if (PyUnicode_KIND(piece.source) == out_kind) {
+            const auto* from = static_cast<const char*>(PyUnicode_DATA(piece.source));
+            std::memcpy(out_data + at * out_kind, from + piece.start * out_kind,
+                        size_t(piece.length) * size_t(out_kind));
+        } else if (PyUnicode_CopyCharacters(out.get(), at, piece.source, piece.start,
+                                            piece.length) < 0) {
             frame::throw_fetched();
+        }
         at += piece.length;
     }
     return out;

@@ -286,9 +286,11 @@ PyObject* Cleaner::key_named(const char* name) {
 
 void Cleaner::add_error(size_t field, PyObject* key, PyObject* params) {
     if (!row_index_) row_index_ = frame::new_size(row_);
-    Ref field_index = frame::new_size(Py_ssize_t(field));
-    Ref record = checked(PyTuple_Pack(4, row_index_.get(), field_index.get(), key,
-                                      params != nullptr ? params : Py_None));
+    Ref record = checked(PyTuple_New(4));
+    PyTuple_SET_ITEM(record.get(), 0, Py_NewRef(row_index_.get()));
+    PyTuple_SET_ITEM(record.get(), 1, frame::new_size(Py_ssize_t(field)).release());
+    PyTuple_SET_ITEM(record.get(), 2, Py_NewRef(key));
+    PyTuple_SET_ITEM(record.get(), 3, Py_NewRef(params != nullptr ? params : Py_None));
     frame::list_append(errors_.get(), record.get());
     row_failed_ = true;
 }
