@@ -136,7 +136,7 @@ Ref format_plain(PyObject* text, PyObject* pairs) {
     constexpr size_t kMaxPieces = 16;
     constexpr size_t kMaxValues = kMaxPieces / 2;
     Piece pieces[kMaxPieces];
-    Ref shown[kMaxValues];     // str() of the values that need it
+    Ref shown[kMaxValues];        // str() of the values that need it
     char digits[kMaxValues][24];  // an exact int's text: what str() and %d make of it
     size_t count = 0, values = 0;
     Py_ssize_t total = 0;
