@@ -661,3 +661,17 @@ def test_messages_are_formatted_as_percent_formats_them(text):
             # The same kind of str: equal strs of another kind would compare equal all the same.
             if type(got) is str:
                 assert got.isascii() == expected.isascii()
+
+
+@pytest.mark.parametrize("fields", [["name", "price", "ref", "payload"], None], ids=["every key", "some"])
+def test_cleaned_rows_are_tracked_by_the_collector_only_when_they_hold_containers(fields):
+    # A row of atomic values (a Decimal and a UUID among them) cannot be part of a cycle and is
+    # left untracked; a row holding a JSON container must stay visible to the collector.
+    import gc
+
+    plan = compile_input_plan(InputSample, fields) if fields else PLAN
+    atomic = {**BASE, "ref": GOOD_UUID, "payload": 5}
+    rows = [atomic, {**atomic, "payload": {"a": [1]}}, atomic]
+    result = plan.validate_many([{k: v for k, v in row.items() if k in (fields or row)} for row in rows])
+    assert result.is_valid
+    assert [gc.is_tracked(row) for row in result.data] == [False, True, False]

@@ -56,8 +56,9 @@ void DictTemplate::Fill::set_generic(size_t i, PyObject* value) {
     if (PyDict_SetItem(dict_.get(), keys_[i], value) < 0) throw_fetched();
 }
 
-Ref DictTemplate::Fill::done() {
-    if (track_ && !PyObject_GC_IsTracked(dict_.get())) PyObject_GC_Track(dict_.get());
+Ref DictTemplate::Fill::done(bool cycle_free) {
+    if (track_ && !cycle_free && !PyObject_GC_IsTracked(dict_.get()))
+        PyObject_GC_Track(dict_.get());
     return std::move(dict_);
 }
 

@@ -44,8 +44,9 @@ class DictTemplate {
                 set_generic(i, value.get());
             }
         }
-        // The finished dict.
-        Ref done();
+        // The finished dict. `cycle_free`: the caller knows that none of the values can lead
+        // back to the dict (a Decimal, a UUID), so the collector need not track it.
+        Ref done(bool cycle_free = false);
 
       private:
         friend class DictTemplate;

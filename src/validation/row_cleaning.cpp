@@ -810,7 +810,8 @@ Ref Cleaner::cleaned_dict() {
         // The dict takes the references over; values_ is empty for the next row.
         for (size_t i = 0; i < count; ++i)
             fill.set(i, std::move(values_[i]));
-        return fill.done();
+        // Rows of atomic values are left untracked (see clean_row).
+        return fill.done(atomic_);
     }
     Ref out = frame::new_dict();
     for (size_t i = 0; i < count; ++i)
