@@ -57,8 +57,12 @@ void DictTemplate::Fill::set_generic(size_t i, PyObject* value) {
 }
 
 Ref DictTemplate::Fill::done(bool cycle_free) {
-    if (track_ && !cycle_free && !PyObject_GC_IsTracked(dict_.get()))
+    if (cycle_free) {
+        // Inserting (set_generic) may have tracked it.
+        if (PyObject_GC_IsTracked(dict_.get())) PyObject_GC_UnTrack(dict_.get());
+    } else if (track_ && !PyObject_GC_IsTracked(dict_.get())) {
         PyObject_GC_Track(dict_.get());
+    }
     return std::move(dict_);
 }
 

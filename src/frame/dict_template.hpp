@@ -45,7 +45,7 @@ class DictTemplate {
             }
         }
         // The finished dict. `cycle_free`: the caller knows that none of the values can lead
-        // back to the dict (a Decimal, a UUID), so the collector need not track it.
+        // back to the dict (a Decimal, a UUID), so the collector does not track it.
         Ref done(bool cycle_free = false);
 
       private:

@@ -803,6 +803,9 @@ void Cleaner::gather(PyObject* row) {
     }
 }
 
+// The row's cleaned dict. A dict of atomic values cannot be part of a cycle, so it is left
+// untracked by the collector; the interpreter would untrack it itself, but only after it had
+// survived a collection.
 Ref Cleaner::cleaned_dict() {
     const size_t count = values_.size();
     if (stored_ == count && plan_.output) {
@@ -810,7 +813,6 @@ Ref Cleaner::cleaned_dict() {
         // The dict takes the references over; values_ is empty for the next row.
         for (size_t i = 0; i < count; ++i)
             fill.set(i, std::move(values_[i]));
-        // Rows of atomic values are left untracked (see clean_row).
         return fill.done(atomic_);
     }
     Ref out = frame::new_dict();
@@ -819,6 +821,7 @@ Ref Cleaner::cleaned_dict() {
     // Released once the dict holds its own references; values_ is empty for the next row.
     for (Ref& value : values_)
         value = Ref();
+    if (atomic_ && PyObject_GC_IsTracked(out.get())) PyObject_GC_UnTrack(out.get());
     return out;
 }
 
@@ -844,11 +847,7 @@ void Cleaner::clean_row(Py_ssize_t index, PyObject* row) {
             value = Ref();
         return;
     }
-    Ref out = cleaned_dict();
-    // A dict of atomic values cannot be part of a cycle; the interpreter untracks such dicts
-    // itself, but only after they have survived a collection.
-    if (atomic_ && PyObject_GC_IsTracked(out.get())) PyObject_GC_UnTrack(out.get());
-    frame::list_append(data_.get(), out.get());
+    frame::list_append(data_.get(), cleaned_dict().get());
 }
 
 }  // namespace
